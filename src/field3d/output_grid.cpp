@@ -1,0 +1,63 @@
+#include "field3d/output_grid.hpp"
+
+#include "field3d/eb2d_appr.hpp"
+
+#include <cmath>
+#include <string_view>
+
+namespace p2k {
+namespace {
+
+template <size_t N>
+void axis_nodes(std::array<double, 2>& limits, double half, int32_t ksym, std::array<double, N>& nodes) {
+    limits = {-half, half};
+    if (ksym != 0) limits[0] = 0;
+    const int intervals = static_cast<int>(N) - 2;
+    const double step = (limits[1] - limits[0]) / static_cast<double>(intervals);
+    for (size_t n = 1; n < N; ++n) nodes[n] = static_cast<double>(n - 1) * step + limits[0];
+}
+
+}  // namespace
+
+void sample_field(run_state& s) {
+    output_grid& g = s.grid;
+    const run_control& c = s.control;
+    axis_nodes(g.xmws, c.aper, c.ksym_x, g.x_grid);
+    axis_nodes(g.ymws, c.aper, c.ksym_y, g.y_grid);
+    axis_nodes(g.zmws, c.d_elm / 2, c.ksym_z, g.z_grid);
+
+    s.console.line(std::string_view(" Kavro grid and other info "));
+    s.console.line(int32_t{grid_nx}, g.xmws[0], g.xmws[1]);
+    s.console.line(int32_t{grid_ny}, g.ymws[0], g.ymws[1]);
+    s.console.line(int32_t{grid_nz}, g.zmws[0], g.zmws[1]);
+
+    field_3d& f = s.field;
+    for (int i = 1; i <= grid_nx; ++i) {
+        const double x = g.x_grid[static_cast<size_t>(i)];
+        for (int j = 1; j <= grid_ny; ++j) {
+            const double y = g.y_grid[static_cast<size_t>(j)];
+            const double r = std::sqrt(x * x + y * y);
+            for (int k = 1; k <= grid_nz; ++k) {
+                const double z = g.z_grid[static_cast<size_t>(k)];
+                double E_cyl[3], B_cyl[3];
+                EB2D_APPR(s.map, r, z, E_cyl, B_cyl);
+                const size_t at = grid_array::at(i, j, k);
+                if (r > 1e-12) {
+                    f.Ex.v[at] = (x * E_cyl[0]) / r;
+                    f.Ey.v[at] = (y * E_cyl[0]) / r;
+                    f.Bx.v[at] = (x * B_cyl[0]) / r;
+                    f.By.v[at] = (y * B_cyl[0]) / r;
+                } else {
+                    f.Ex.v[at] = 0;
+                    f.Ey.v[at] = 0;
+                    f.Bx.v[at] = 0;
+                    f.By.v[at] = 0;
+                }
+                f.Ez.v[at] = E_cyl[2];
+                f.Bz.v[at] = B_cyl[2];
+            }
+        }
+    }
+}
+
+}  // namespace p2k

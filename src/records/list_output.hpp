@@ -1,0 +1,77 @@
+// List-directed output: statements of texts, 32-bit integers and 64-bit reals laid out on lines
+// of at most 80 columns ended by CR LF, collected in a block buffer.
+#pragma once
+
+#include "records/number_fields.hpp"
+#include "records/output_sink.hpp"
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace p2k {
+
+class list_output {
+public:
+    list_output();
+    list_output(const list_output&) = delete;
+    list_output& operator=(const list_output&) = delete;
+    ~list_output() { sink.release(); }
+
+    void open_unknown(int unit, std::string_view fixed_name) { sink.open_unknown(unit, fixed_name); }
+
+    void begin();
+    void put(std::string_view text);
+    void put(int32_t v) { put_number(v, int_field_width); }
+    void put(double v) { put_number(v, real_field_width); }
+    void end();
+
+    // One whole statement.
+    template <typename... T>
+    void line(const T&... values) {
+        begin();
+        (put(values), ...);
+        end();
+    }
+
+    // Hands the buffered bytes to the sink.
+    void flush();
+    // Flushes and closes the sink.
+    void close();
+
+    output_sink sink;
+
+private:
+    static constexpr int line_width = 80;
+    static constexpr size_t block = size_t(1) << 18;
+    enum class kind { none, number, text };
+
+    template <typename N>
+    void put_number(N v, int width) {
+        if (line_width - col_ < width) new_line();
+        reserve(static_cast<size_t>(width));
+        if constexpr (sizeof(N) == 4) format_int12(v, buf_.data() + used_);
+        else format_real24(v, buf_.data() + used_);
+        used_ += static_cast<size_t>(width);
+        col_ += width;
+        at_line_start_ = false;
+        prev_ = kind::number;
+    }
+    void new_line();  // ends the current line and starts the next
+    void reserve(size_t n) {
+        if (buf_.size() - used_ < n + 2) flush();
+    }
+    void put_char(char c) {
+        reserve(1);
+        buf_[used_++] = c;
+        ++col_;
+    }
+
+    std::vector<char> buf_;
+    size_t used_ = 0;
+    int col_ = 0;
+    bool at_line_start_ = true;
+    kind prev_ = kind::none;
+};
+
+}  // namespace p2k

@@ -1,0 +1,65 @@
+// Sequential text input: files of lines, and one-line texts read as a file of their own.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace p2k {
+
+// Gives lines one at a time. A line ends at LF; a CR right before the LF is not part of it; a
+// last line without LF still counts; a line holding only Ctrl-Z is the end of the file.
+class line_source {
+public:
+    virtual ~line_source() = default;
+    // False at the end of the file. The view stays valid until the next call.
+    virtual bool next_line(std::string_view& line) = 0;
+
+    int unit = 0;
+    std::string file;  // full path, quoted in reports
+};
+
+// A file opened for reading (status old).
+class text_input final : public line_source {
+public:
+    text_input() = default;
+    text_input(const text_input&) = delete;
+    text_input& operator=(const text_input&) = delete;
+    ~text_input() override { close(); }
+
+    // `fixed_name` may carry leading and trailing blanks; they are not part of the name.
+    void open_old(int unit_, std::string_view fixed_name);
+    bool next_line(std::string_view& line) override;
+    void close();
+
+private:
+    bool fill();  // reads more bytes; false when the file has none left
+
+    int fd_ = -1;
+    std::vector<char> buf_;
+    size_t begin_ = 0;  // first byte not yet handed out
+    size_t end_ = 0;    // end of the bytes read
+    bool at_end_of_data_ = false;
+    bool ended_ = false;  // a Ctrl-Z line or the end was met
+};
+
+// A part of a line, read as a file of exactly one line.
+class text_record final : public line_source {
+public:
+    explicit text_record(std::string_view text) : text_(text) {
+        unit = -5;
+        file = "Internal List-Directed Read";
+    }
+    bool next_line(std::string_view& line) override {
+        if (used_) return false;
+        used_ = true;
+        line = text_;
+        return true;
+    }
+
+private:
+    std::string_view text_;
+    bool used_ = false;
+};
+
+}  // namespace p2k

@@ -1,0 +1,17 @@
+// poisson_to_kavro: converts a 2D axially symmetric Poisson field table into the 3D Cartesian
+// field file of the beam-dynamics code, as the control file poisson_to_kavro.dat says.
+#include "run/driver.hpp"
+
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+p2k::run_state state;  // the whole run state, in static storage
+}
+
+int main() {
+    // A file-size limit makes the write fail with a report instead of killing the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+    state.console.sink.attach(6, STDOUT_FILENO, "/dev/stdout");
+    return p2k::run_conversion(state, STDERR_FILENO);
+}

@@ -1,0 +1,87 @@
+// The run state: every value of one conversion, in one block that lives in static storage for
+// the whole run and starts zeroed. Phases read what earlier phases left here and fill their own
+// part; tests build their own instance (also in static storage: the maps alone are 6.4 MB).
+#pragma once
+
+#include "records/list_output.hpp"
+
+#include <array>
+#include <cstdint>
+
+namespace p2k {
+
+inline constexpr int map_nr_max = 200;
+inline constexpr int map_nz_max = 1000;
+inline constexpr int grid_nx = 25;
+inline constexpr int grid_ny = 25;
+inline constexpr int grid_nz = 201;
+inline constexpr int grid_nodes = grid_nx * grid_ny * grid_nz;
+
+// Values of the control file.
+struct run_control {
+    std::array<char, 80> poisson_file{};  // blank-padded
+    int32_t iflag_EH = 0;
+    int32_t kmirror_z = 0;
+    int32_t kfile_num = 0;
+    int32_t kform_3D = 0;
+    int32_t ksym_x = 0;
+    int32_t ksym_y = 0;
+    int32_t ksym_z = 0;
+    double d_elm = 0;
+    double aper = 0;
+    double scale_E = 0;
+    double scale_B = 0;
+};
+
+// A 200 x 1000 map indexed (ir, iz) from 1, ir fastest.
+struct map_array {
+    std::array<double, map_nr_max * map_nz_max> v{};
+    double& operator()(int ir, int iz) { return v[static_cast<size_t>(ir - 1) + map_nr_max * static_cast<size_t>(iz - 1)]; }
+    double operator()(int ir, int iz) const { return v[static_cast<size_t>(ir - 1) + map_nr_max * static_cast<size_t>(iz - 1)]; }
+};
+
+struct field_map {
+    double Rmin = 0, Rmax = 0, Zmin = 0, Zmax = 0;
+    int32_t Nr = 0, Nz = 0;
+    map_array Er_map, Ez_map, Br_map, Bz_map;
+    std::array<double, map_nr_max + 1> r_node{};  // index 1 .. Nr
+    std::array<double, map_nz_max + 1> z_node{};  // index 1 .. Nz
+};
+
+// A 25 x 25 x 201 array indexed (i, j, k) from 1, i fastest, then j, then k.
+struct grid_array {
+    std::array<double, grid_nodes> v{};
+    static size_t at(int i, int j, int k) {
+        return static_cast<size_t>(i - 1) + grid_nx * static_cast<size_t>(j - 1) + grid_nx * grid_ny * static_cast<size_t>(k - 1);
+    }
+    double& operator()(int i, int j, int k) { return v[at(i, j, k)]; }
+    double operator()(int i, int j, int k) const { return v[at(i, j, k)]; }
+};
+
+struct output_grid {
+    std::array<double, 2> xmws{}, ymws{}, zmws{};     // lower, upper
+    std::array<double, grid_nx + 1> x_grid{};         // index 1 .. 25
+    std::array<double, grid_ny + 1> y_grid{};
+    std::array<double, grid_nz + 1> z_grid{};         // index 1 .. 201
+};
+
+struct field_3d {
+    grid_array Ex, Ey, Ez, Bx, By, Bz;
+};
+
+struct output_stage {
+    std::array<char, 80> field_file{};
+    int32_t k_s_EH = 0;
+    int32_t kend_mark = 0;
+};
+
+struct run_state {
+    run_control control;
+    field_map map;
+    output_grid grid;
+    field_3d field;
+    output_stage out;
+    list_output console;  // unit 6
+};
+
+}  // namespace p2k

@@ -1,0 +1,46 @@
+// The nine statements shared by formats 0 and 1: the same values in the same order, put through
+// either the record layer or list-directed output.
+#pragma once
+
+#include "run/run_state.hpp"
+
+#include <string_view>
+
+namespace p2k {
+
+template <typename Unit>
+void write_nine_statements(const run_state& s, Unit& u) {
+    const output_grid& g = s.grid;
+    u.open_unknown(7, std::string_view(s.out.field_file.data(), s.out.field_file.size()));
+    u.begin();
+    u.put(s.control.d_elm);
+    u.put(s.control.aper);
+    u.put(s.out.k_s_EH);
+    u.end();
+    u.begin();
+    u.put(s.control.ksym_x);
+    u.put(s.control.ksym_y);
+    u.put(s.control.ksym_z);
+    u.end();
+    for (const double* axis : {g.x_grid.data(), g.y_grid.data()}) {
+        u.begin();
+        for (int i = 1; i <= grid_nx; ++i) u.put(axis[i]);
+        u.end();
+    }
+    u.begin();
+    for (int k = 1; k <= grid_nz; ++k) u.put(g.z_grid[static_cast<size_t>(k)]);
+    u.end();
+    const field_3d& f = s.field;
+    const bool electric = s.control.iflag_EH == 0;
+    for (const grid_array* a : {electric ? &f.Ex : &f.Bx, electric ? &f.Ey : &f.By, electric ? &f.Ez : &f.Bz}) {
+        u.begin();
+        for (double v : a->v) u.put(v);  // storage order: i fastest, then j, then k
+        u.end();
+    }
+    u.begin();
+    u.put(s.out.kend_mark);
+    u.end();
+    u.close();
+}
+
+}  // namespace p2k
