@@ -7,6 +7,8 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
+#include <type_traits>
 
 namespace p2k {
 
@@ -83,5 +85,18 @@ struct run_state {
     output_stage out;
     list_output console;  // unit 6
 };
+
+// Sets every value back to zero (the console stays as it is), without a temporary copy.
+inline void reset_run_state(run_state& s) {
+    auto zero = [](auto& group) {
+        static_assert(std::is_trivially_copyable_v<std::remove_reference_t<decltype(group)>>);
+        std::memset(static_cast<void*>(&group), 0, sizeof group);
+    };
+    zero(s.control);
+    zero(s.map);
+    zero(s.grid);
+    zero(s.field);
+    zero(s.out);
+}
 
 }  // namespace p2k
