@@ -1,0 +1,132 @@
+#include "field3d/output_grid.hpp"
+#include "test_support.hpp"
+
+#include <cmath>
+
+namespace p2k {
+namespace {
+
+// A uniform radial field E_r = 1 + r, E_z = z, B_r = 2, B_z = -1 on r in [rmin, rmin + 4], z in [-4, 4].
+run_state& linear_map(std::string& console, double rmin) {
+    run_state& s = testing::fresh_state(console);
+    field_map& m = s.map;
+    m.Nr = 5;
+    m.Nz = 9;
+    for (int ir = 1; ir <= 5; ++ir) m.r_node[static_cast<size_t>(ir)] = (ir - 1) * 1.0 + rmin;
+    for (int iz = 1; iz <= 9; ++iz) m.z_node[static_cast<size_t>(iz)] = (iz - 1) * 1.0 + -4.0;
+    for (int iz = 1; iz <= 9; ++iz)
+        for (int ir = 1; ir <= 5; ++ir) {
+            m.Er_map(ir, iz) = 1 + m.r_node[static_cast<size_t>(ir)];
+            m.Ez_map(ir, iz) = m.z_node[static_cast<size_t>(iz)];
+            m.Br_map(ir, iz) = 2;
+            m.Bz_map(ir, iz) = -1;
+        }
+    return s;
+}
+
+TEST(OutputGrid, LimitsStepsAndReport) {
+    struct grid_case {
+        int32_t ksym_x, ksym_y, ksym_z;
+        double x_lower, z_lower, x_step, z_step;
+    };
+    const std::vector<grid_case> cases = {
+        {0, 0, 0, -3, -20, 0.25, 0.2},
+        {1, 0, 0, 0, -20, 0.125, 0.2},
+        {-7, 0, 1, 0, 0, 0.125, 0.1},
+    };
+    for (const auto& c : cases) {
+        std::string console;
+        run_state& s = linear_map(console, 0);
+        s.control.aper = 3;
+        s.control.d_elm = 40;
+        s.control.ksym_x = c.ksym_x;
+        s.control.ksym_y = c.ksym_y;
+        s.control.ksym_z = c.ksym_z;
+        sample_field(s);
+        const output_grid& g = s.grid;
+        EXPECT_EQ(g.xmws[0], c.x_lower);
+        EXPECT_EQ(g.xmws[1], 3.0);
+        EXPECT_EQ(g.ymws[0], -3.0);
+        EXPECT_EQ(g.zmws[0], c.z_lower);
+        EXPECT_EQ(g.zmws[1], 20.0);
+        for (size_t n = 1; n <= 25; ++n) EXPECT_EQ(g.x_grid[n], static_cast<double>(n - 1) * c.x_step + c.x_lower);
+        for (size_t n = 1; n <= 201; ++n) EXPECT_EQ(g.z_grid[n], static_cast<double>(n - 1) * ((20.0 - c.z_lower) / 200.0) + c.z_lower);
+    }
+    std::string console;
+    run_state& s = linear_map(console, 0);
+    s.control.aper = 3;
+    s.control.d_elm = 40;
+    sample_field(s);
+    s.console.flush();
+    EXPECT_EQ(console,
+              "  Kavro grid and other info \r\n"
+              "          25  -3.00000000000000        3.00000000000000     \r\n"
+              "          25  -3.00000000000000        3.00000000000000     \r\n"
+              "         201  -20.0000000000000        20.0000000000000     \r\n");
+}
+
+TEST(OutputGrid, CartesianComponentsAreRadialAndZeroOnTheAxis) {
+    std::string console;
+    run_state& s = linear_map(console, 0);
+    s.control.aper = 2;
+    s.control.d_elm = 6;
+    sample_field(s);
+    const output_grid& g = s.grid;
+    const field_3d& f = s.field;
+    for (int i = 1; i <= 25; ++i)
+        for (int j = 1; j <= 25; ++j)
+            for (int k = 1; k <= 201; k += 50) {
+                const double x = g.x_grid[static_cast<size_t>(i)], y = g.y_grid[static_cast<size_t>(j)];
+                const double r = std::sqrt(x * x + y * y);
+                if (i == 13 && j == 13) {
+                    EXPECT_EQ(f.Ex(i, j, k), 0.0);
+                    EXPECT_EQ(f.By(i, j, k), 0.0);
+                    continue;
+                }
+                ASSERT_GT(r, 1e-12);
+                EXPECT_NEAR(f.Ex(i, j, k), (x * (1 + r)) / r, 1e-12) << i << " " << j;
+                EXPECT_NEAR(f.Ex(i, j, k) * y, f.Ey(i, j, k) * x, 1e-12);
+                EXPECT_NEAR(f.Bx(i, j, k), (x * 2.0) / r, 1e-12);
+                EXPECT_NEAR(f.Bz(i, j, k), -1.0, 1e-12);
+                EXPECT_NEAR(f.Ez(i, j, k), g.z_grid[static_cast<size_t>(k)], 1e-12);
+            }
+}
+
+TEST(OutputGrid, OutsideTheMapZeroWithTheFormulasSign) {
+    std::string console;
+    run_state& s = linear_map(console, 0.5);  // the axis lies outside the map
+    s.control.aper = 4;                        // corners lie beyond r = 4.5
+    s.control.d_elm = 10;                      // z beyond +-4 lies outside
+    sample_field(s);
+    const field_3d& f = s.field;
+    const output_grid& g = s.grid;
+    // axis: all six zero
+    for (const grid_array* a : {&f.Ex, &f.Ey, &f.Ez, &f.Bx, &f.By, &f.Bz}) EXPECT_EQ((*a)(13, 13, 101), 0.0);
+    // corner (x, y < 0): (x * 0) / r is -0.0
+    EXPECT_EQ(f.Ex(1, 1, 101), 0.0);
+    EXPECT_TRUE(std::signbit(f.Ex(1, 1, 101)));
+    EXPECT_TRUE(std::signbit(f.By(1, 1, 101)));
+    EXPECT_FALSE(std::signbit(f.Ex(25, 25, 101)));
+    EXPECT_EQ(f.Ez(25, 25, 101), 0.0);
+    // z outside the map
+    ASSERT_LT(g.z_grid[1], -4.0);
+    EXPECT_EQ(f.Ez(20, 13, 1), 0.0);
+    EXPECT_EQ(f.Bz(20, 13, 1), 0.0);
+    EXPECT_NE(f.Bz(20, 13, 101), 0.0);
+}
+
+TEST(OutputGrid, ZeroApertureSamplesTheAxis) {
+    std::string console;
+    run_state& s = linear_map(console, 0);
+    s.control.aper = 0;
+    s.control.d_elm = 2;
+    sample_field(s);
+    for (size_t n = 0; n < s.field.Ex.v.size(); ++n) {
+        ASSERT_EQ(s.field.Ex.v[n], 0.0);
+        ASSERT_EQ(s.field.By.v[n], 0.0);
+        ASSERT_NEAR(s.field.Bz.v[n], -1.0, 1e-12);
+    }
+}
+
+}  // namespace
+}  // namespace p2k
