@@ -2,6 +2,7 @@
 
 #include "records/failure.hpp"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -131,6 +132,77 @@ void store(const line_source& in, const list_item& it, std::string_view token, s
         *static_cast<double*>(it.target) = real_value(in, c, scratch);
 }
 
+// Eight digits at p, when all eight are digits: their value; else -1. The bytes are read as one
+// little-endian word and combined in lanes (pairs, then fours, then the eight).
+int64_t eight_digits(const char* p) {
+    if constexpr (std::endian::native != std::endian::little) {
+        return -1;
+    } else {
+        uint64_t w;
+        std::memcpy(&w, p, 8);
+        if ((((w + 0x4646464646464646ULL) | (w - 0x3030303030303030ULL)) & 0x8080808080808080ULL) != 0) return -1;
+        w -= 0x3030303030303030ULL;
+        w = w * 10 + (w >> 8);
+        w = (((w & 0x000000ff000000ffULL) * (100 + (1000000ULL << 32))) +
+             (((w >> 16) & 0x000000ff000000ffULL) * (1 + (10000ULL << 32)))) >> 32;
+        return static_cast<int64_t>(static_cast<uint32_t>(w));
+    }
+}
+
+// The common case of a real item, in one pass: a constant of at most 19 digits whose value is
+// exact as a 64-bit integer below 2^53 times or over a power of ten up to 10^22, both exact
+// doubles, so that one correctly rounded multiplication or division gives the correctly rounded
+// value, the same as the general conversion. The constant must end at the end of the line or at
+// a separator; anything else (a repeat count, a malformed or unusual constant) is left to the
+// general path. Returns the position after the constant, or 0 when it is left.
+constexpr double exact_pow10[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+size_t quick_real(std::string_view line, size_t pos, double& out) {
+    const char* p = line.data() + pos;
+    const char* const end = line.data() + line.size();
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    uint64_t m = 0;
+    const char* const int_start = p;
+    while (p < end && digit(*p)) m = m * 10 + static_cast<uint64_t>(*p++ - '0');
+    size_t count = static_cast<size_t>(p - int_start);  // digits taken into m
+    int scale = 0;  // decimal exponent of m's last digit
+    if (p < end && *p == '.') {
+        const char* const frac_start = ++p;
+        while (end - p >= 8) {
+            const int64_t eight = eight_digits(p);
+            if (eight < 0) break;
+            m = m * 100000000 + static_cast<uint64_t>(eight);
+            p += 8;
+        }
+        while (p < end && digit(*p)) m = m * 10 + static_cast<uint64_t>(*p++ - '0');
+        scale = -static_cast<int>(p - frac_start);
+        count += static_cast<size_t>(p - frac_start);
+    }
+    if (count == 0 || count > 19) return 0;
+    if (p < end && exponent_letter(*p)) {
+        ++p;
+        const bool exp_negative = p < end && *p == '-';
+        if (p < end && (*p == '-' || *p == '+')) ++p;
+        const char* const first = p;
+        int x = 0;
+        while (p < end && digit(*p) && p - first < 4) x = x * 10 + (*p++ - '0');
+        if (p == first) return 0;
+        scale += exp_negative ? -x : x;
+    }
+    if (p < end && (!ends_value(*p) || *p == '*')) return 0;
+    if (m > (uint64_t{1} << 53)) return 0;
+    double v = static_cast<double>(m);
+    if (m != 0) {
+        if (scale < -22 || scale > 22) return 0;
+        if (scale < 0) v = v / exact_pow10[-scale];
+        else v = v * exact_pow10[scale];
+    }
+    out = negative ? -v : v;
+    return static_cast<size_t>(p - line.data());
+}
+
 int32_t repeat_count(const line_source& in, std::string_view t) {
     long long r = 0;
     for (char d : t) {
@@ -179,6 +251,16 @@ void read_list(line_source& in, const list_item* items, size_t count) {
             continue;
         }
         if (ch == '/') return;
+
+        if (items[filled].type == list_item::kind::real) {
+            double v;
+            if (size_t next = quick_real(line, pos, v); next != 0) {
+                *static_cast<double*>(items[filled++].target) = v;
+                pos = next;
+                after_comma = false;
+                continue;
+            }
+        }
 
         size_t start = pos;
         while (pos < line.size() && !ends_value(line[pos])) ++pos;

@@ -4,7 +4,7 @@
 
 namespace p2k {
 
-list_output::list_output() : buf_(block) {}
+list_output::list_output() : buf_(std::make_unique_for_overwrite<char[]>(block)) {}
 
 void list_output::begin() {
     col_ = 0;
@@ -34,7 +34,7 @@ void list_output::put(std::string_view text) {
         size_t room = static_cast<size_t>(line_width - col_);
         size_t n = text.size() < room ? text.size() : room;
         reserve(n);
-        std::memcpy(buf_.data() + used_, text.data(), n);
+        std::memcpy(buf_.get() + used_, text.data(), n);
         used_ += n;
         col_ += static_cast<int>(n);
         text.remove_prefix(n);
@@ -54,7 +54,7 @@ void list_output::flush() {
     if (used_ > 0) {
         size_t n = used_;
         used_ = 0;
-        sink.write(buf_.data(), n);
+        sink.write(buf_.get(), n);
         sink.cut_once();
     }
 }

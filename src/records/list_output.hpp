@@ -6,8 +6,8 @@
 #include "records/output_sink.hpp"
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
-#include <vector>
 
 namespace p2k {
 
@@ -50,8 +50,8 @@ private:
     void put_number(N v, int width) {
         if (line_width - col_ < width) new_line();
         reserve(static_cast<size_t>(width));
-        if constexpr (sizeof(N) == 4) format_int12(v, buf_.data() + used_);
-        else format_real24(v, buf_.data() + used_);
+        if constexpr (sizeof(N) == 4) format_int12(v, buf_.get() + used_);
+        else format_real24(v, buf_.get() + used_);
         used_ += static_cast<size_t>(width);
         col_ += width;
         at_line_start_ = false;
@@ -59,7 +59,7 @@ private:
     }
     void new_line();  // ends the current line and starts the next
     void reserve(size_t n) {
-        if (buf_.size() - used_ < n + 2) flush();
+        if (block - used_ < n + 2) flush();
     }
     void put_char(char c) {
         reserve(1);
@@ -67,7 +67,7 @@ private:
         ++col_;
     }
 
-    std::vector<char> buf_;
+    std::unique_ptr<char[]> buf_;  // not zeroed: only the pages written are touched
     size_t used_ = 0;
     int col_ = 0;
     bool at_line_start_ = true;

@@ -1,5 +1,7 @@
 #include "records/number_fields.hpp"
 
+#include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -29,14 +31,9 @@ int exponent_of(const char* s, const char* end) {
     return v;
 }
 
-}  // namespace
-
-void format_real24(double x, char* out) {
-    if (std::isnan(x)) return right_justify("NaN", 3, out, real_field_width);
-    if (std::isinf(x)) {
-        if (x < 0) return right_justify("-Infinity", 9, out, real_field_width);
-        return right_justify("Infinity", 8, out, real_field_width);
-    }
+// The field of a finite value from the digits of std::to_chars: exact for every magnitude, used
+// where the integer method below does not apply.
+void format_real24_by_to_chars(double x, char* out) {
     const bool negative = std::signbit(x) && x != 0;
     const double a = std::fabs(x);
     char s[40];
@@ -86,6 +83,187 @@ void format_real24(double x, char* out) {
     text[n++] = static_cast<char>('0' + ae / 10 % 10);
     text[n++] = static_cast<char>('0' + ae % 10);
     right_justify(text, n, out, real_field_width);
+}
+
+// Integer rounding of a positive value m x 2^e (m < 2^53) to p significant digits, p = 15 or 16:
+// n = the p-digit integer and exp10 = the decimal exponent of its first digit, so that the value
+// is close to n x 10^(exp10 - p + 1). The exact product m x 5^t (t = p - 1 - exp10, at most 32:
+// below 2^128) is shifted by e + t bits; the bits shifted out decide the rounding exactly, ties
+// to even. From 10^p up the value is an integer below 2^128, divided by 10^-t with its remainder.
+// False outside these ranges (magnitudes below about 1e-17 or from about 3e38 up).
+__extension__ typedef unsigned __int128 u128;
+
+constexpr int max_pow5 = 32;
+
+constexpr std::array<u128, max_pow5 + 1> pow5_table = [] {
+    std::array<u128, max_pow5 + 1> t{};
+    u128 v = 1;
+    for (auto& x : t) {
+        x = v;
+        v *= 5;
+    }
+    return t;
+}();
+
+constexpr std::array<uint64_t, 18> pow10_table = [] {
+    std::array<uint64_t, 18> t{};
+    uint64_t v = 1;
+    for (auto& x : t) {
+        x = v;
+        v *= 10;
+    }
+    return t;
+}();
+
+constexpr std::array<u128, 25> pow10_wide = [] {
+    std::array<u128, 25> t{};
+    u128 v = 1;
+    for (auto& x : t) {
+        x = v;
+        v *= 10;
+    }
+    return t;
+}();
+
+struct rounded {
+    uint64_t n;
+    int exp10;
+};
+
+inline bool round_digits(uint64_t m, int e, int exp10_guess, int p, rounded& out) {
+    const uint64_t upper = pow10_table[static_cast<size_t>(p)];
+    for (int exp10 = exp10_guess; exp10 <= exp10_guess + 1; ++exp10) {
+        const int t = p - 1 - exp10;
+        if (t < 0) {
+            // From 10^p up, an integer m x 2^e (e >= 0) below 2^128, over 10^-t.
+            if (e < 0 || e > 127 - 53 || -t >= static_cast<int>(pow10_wide.size())) return false;
+            const u128 num = static_cast<u128>(m) << e;
+            const u128 div = pow10_wide[static_cast<size_t>(-t)];
+            const u128 qq = num / div;
+            if (qq >= upper) continue;
+            if (qq < upper / 10) return false;
+            const u128 rest = num - qq * div;
+            uint64_t q = static_cast<uint64_t>(qq);
+            if (2 * rest > div || (2 * rest == div && (q & 1) != 0)) ++q;
+            int x = exp10;
+            if (q == upper) {
+                q = upper / 10;
+                ++x;
+            }
+            out = {q, x};
+            return true;
+        }
+        if (t > max_pow5) return false;
+        const u128 num = static_cast<u128>(m) * pow5_table[static_cast<size_t>(t)];
+        const int s = -(e + t);  // num x 2^-s is the scaled value
+        uint64_t q;
+        bool up = false;
+        if (s <= 0) {
+            if (s < -63 || num > (static_cast<u128>(upper - 1) >> -s)) continue;  // p + 1 digits or more
+            q = static_cast<uint64_t>(num << -s);
+        } else {
+            if (s > 127) return false;
+            const u128 qq = num >> s;
+            if (qq >= upper) continue;
+            q = static_cast<uint64_t>(qq);
+            const u128 rest = num - (qq << s);
+            const u128 half = static_cast<u128>(1) << (s - 1);
+            up = rest > half || (rest == half && (q & 1) != 0);
+        }
+        if (q < upper / 10) return false;  // the guess was too high: cannot happen, stay exact
+        q += up ? 1 : 0;
+        int x = exp10;
+        if (q == upper) {  // carried into a new leading digit
+            q = upper / 10;
+            ++x;
+        }
+        out = {q, x};
+        return true;
+    }
+    return false;
+}
+
+// Eight decimal digits of v < 10^8 as ASCII in one word, the first digit in the lowest byte:
+// split into 4-digit, 2-digit and 1-digit lanes by multiplications that stay within each lane.
+uint64_t ascii8(uint32_t v) {
+    const uint64_t abcd_efgh = (v / 10000) | (static_cast<uint64_t>(v % 10000) << 32);
+    const uint64_t q100 = ((abcd_efgh * 10486) >> 20) & 0x0000007f0000007fULL;
+    const uint64_t ab_cd_ef_gh = q100 | ((abcd_efgh - q100 * 100) << 16);
+    const uint64_t q10 = ((ab_cd_ef_gh * 103) >> 10) & 0x000f000f000f000fULL;
+    const uint64_t digits = q10 | ((ab_cd_ef_gh - q10 * 10) << 8);
+    return digits + 0x3030303030303030ULL;
+}
+
+// Sixteen decimal digits of v < 10^16, leading zeros included, character i in byte i.
+u128 ascii16(uint64_t v) {
+    return ascii8(static_cast<uint32_t>(v / 100000000)) | (static_cast<u128>(ascii8(static_cast<uint32_t>(v % 100000000))) << 64);
+}
+
+// Stores the bytes of a word in memory order (character i from byte i).
+void store16(char* p, u128 w) {
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(p, &w, 16);
+    } else {
+        for (int i = 0; i < 16; ++i) p[i] = static_cast<char>(w >> (8 * i));
+    }
+}
+
+}  // namespace
+
+void format_real24(double x, char* out) {
+    uint64_t bits;
+    std::memcpy(&bits, &x, 8);
+    const int biased = static_cast<int>((bits >> 52) & 0x7ff);
+    const uint64_t frac = bits & ((uint64_t{1} << 52) - 1);
+    if (biased == 0x7ff) {
+        if (frac != 0) return right_justify("NaN", 3, out, real_field_width);
+        if (x < 0) return right_justify("-Infinity", 9, out, real_field_width);
+        return right_justify("Infinity", 8, out, real_field_width);
+    }
+    if (biased == 0) {  // zero and subnormals
+        if (frac == 0) {
+            std::memcpy(out, "  0.000000000000000E+000", real_field_width);
+            return;
+        }
+        return format_real24_by_to_chars(x, out);
+    }
+    const bool negative = (bits >> 63) != 0;
+    const double a = std::fabs(x);
+    const uint64_t m = frac | (uint64_t{1} << 52);
+    const int e = biased - 1075;                              // a = m x 2^e
+    const int exp10_guess = ((biased - 1023) * 78913) >> 18;  // floor(log10(2^(biased-1023)))
+
+    // The field is assembled in registers and stored, never read back.
+    std::memcpy(out, "                        ", real_field_width);
+    rounded r;
+    // The fixed form takes the values whose 15-digit rounding lies in [0.1, 1e15): all of
+    // [0.0999, 1e15) is looked at, the rounding decides at the ends.
+    if (a >= 0.0999 && a < 1e15 && round_digits(m, e, exp10_guess, 15, r)) {
+        const int k = r.exp10 + 1;  // the value is 0.d1..d15 x 10^k
+        if (k >= 0 && k <= 15) {
+            // d1..dk, the point, d(k+1)..d15 in columns 3 .. 18; "0." in columns 2, 3 when k = 0.
+            const u128 d = ascii16(r.n) >> 8;  // d1..d15: the 16-digit form has a leading zero
+            const int at = 8 * k;
+            const u128 low = d & ((static_cast<u128>(1) << at) - 1);
+            const u128 text = low | (static_cast<u128>('.') << at) | (((d >> at) << 8) << at);
+            store16(out + 3, text);
+            if (k == 0) out[2] = '0';
+            if (negative) out[k == 0 ? 1 : 2] = '-';
+            return;
+        }
+    }
+    if (!round_digits(m, e, exp10_guess, 16, r)) return format_real24_by_to_chars(x, out);
+    // "  d.dddddddddddddddE+0xx", the sign in column 1 for negatives
+    const u128 d = ascii16(r.n);
+    store16(out + 2, (d & 0xff) | (static_cast<u128>('.') << 8) | ((d >> 8) << 16));
+    out[18] = static_cast<char>(d >> 120);
+    if (negative) out[1] = '-';
+    out[19] = 'E';
+    out[20] = r.exp10 < 0 ? '-' : '+';
+    const int ae = r.exp10 < 0 ? -r.exp10 : r.exp10;  // below 100 in this range
+    out[21] = '0';
+    out[22] = static_cast<char>('0' + ae / 10);
+    out[23] = static_cast<char>('0' + ae % 10);
 }
 
 }  // namespace p2k

@@ -9,7 +9,7 @@
 
 namespace p2k {
 namespace {
-constexpr size_t chunk = size_t(1) << 20;
+constexpr size_t chunk = size_t(1) << 16;  // reused for the whole file: few pages touched
 }
 
 void text_input::open_old(int unit_, std::string_view fixed_name) {
