@@ -1,5 +1,7 @@
 #include "field3d/eb2d_appr.hpp"
 
+#include <cstddef>
+
 namespace p2k {
 namespace {
 
@@ -15,42 +17,54 @@ int32_t centre_node(double offset_in_steps, int32_t n) {
     return c;
 }
 
+// The map covers the closed interval of its nodes; the step is read from the first two.
+template <size_t N>
+axis_stencil stencil(const std::array<double, N>& node, int32_t n, double x) {
+    if (x < node[1] || x > node[static_cast<size_t>(n)]) return {false, 0, 0};
+    const double d = node[2] - node[1];
+    const int32_t c = centre_node(((x - node[1]) - d / 2) / d, n);
+    return {true, c, (x - node[static_cast<size_t>(c)]) / d};
+}
+
 struct weights {
     double w0, wrp, wrm, wzp, wzm, wx;
 };
 
-double approx(const map_array& F, int32_t i, int32_t j, const weights& w) {
-    const double X = (((F(i + 1, j + 1) + F(i - 1, j - 1)) - F(i - 1, j + 1)) - F(i + 1, j - 1)) * w.wx;
-    double S = w.wrp * F(i + 1, j);
-    S = S + w.w0 * F(i, j);
-    S = S + w.wrm * F(i - 1, j);
-    S = S + w.wzp * F(i, j + 1);
-    S = S + w.wzm * F(i, j - 1);
+// The corner term, then the sum term by term, then both: in this order, in double precision.
+// `c` points at node (i, j); the row of node (i, j + 1) is map_nr_max further on.
+inline double approx(const double* c, const weights& w) {
+    constexpr ptrdiff_t up = map_nr_max;
+    const double X = (((c[1 + up] + c[-1 - up]) - c[-1 + up]) - c[1 - up]) * w.wx;
+    double S = w.wrp * c[1];
+    S = S + w.w0 * c[0];
+    S = S + w.wrm * c[-1];
+    S = S + w.wzp * c[up];
+    S = S + w.wzm * c[-up];
     return S + X;
 }
 
 }  // namespace
 
-void EB2D_APPR(const field_map& m, double r, double z, double E_cyl[3], double B_cyl[3]) {
+axis_stencil radial_stencil(const field_map& m, double r) { return stencil(m.r_node, m.Nr, r); }
+axis_stencil axial_stencil(const field_map& m, double z) { return stencil(m.z_node, m.Nz, z); }
+
+void evaluate_stencil(const field_map& m, const axis_stencil& radial, const axis_stencil& axial, double E_cyl[3],
+                      double B_cyl[3]) {
     E_cyl[0] = E_cyl[1] = E_cyl[2] = 0;
     B_cyl[0] = B_cyl[1] = B_cyl[2] = 0;
-    const double r1 = m.r_node[1], z1 = m.z_node[1];
-    if (r < r1 || r > m.r_node[static_cast<size_t>(m.Nr)]) return;
-    if (z < z1 || z > m.z_node[static_cast<size_t>(m.Nz)]) return;
-
-    const double dr = m.r_node[2] - r1;
-    const double dz = m.z_node[2] - z1;
-    const int32_t ir = centre_node(((r - r1) - dr / 2) / dr, m.Nr);
-    const int32_t iz = centre_node(((z - z1) - dz / 2) / dz, m.Nz);
-    const double p = (r - m.r_node[static_cast<size_t>(ir)]) / dr;
-    const double q = (z - m.z_node[static_cast<size_t>(iz)]) / dz;
+    if (!radial.inside || !axial.inside) return;
+    const double p = radial.offset, q = axial.offset;
     const double p2 = p * p, q2 = q * q;
     const weights w{(1 - p2) - q2, (p + p2) / 2, (p2 - p) / 2, (q + q2) / 2, (q2 - q) / 2, (p * q) / 4};
+    const int32_t ir = radial.centre, iz = axial.centre;
+    E_cyl[0] = approx(&m.Er_map(ir, iz), w);
+    E_cyl[2] = approx(&m.Ez_map(ir, iz), w);
+    B_cyl[0] = approx(&m.Br_map(ir, iz), w);
+    B_cyl[2] = approx(&m.Bz_map(ir, iz), w);
+}
 
-    E_cyl[0] = approx(m.Er_map, ir, iz, w);
-    E_cyl[2] = approx(m.Ez_map, ir, iz, w);
-    B_cyl[0] = approx(m.Br_map, ir, iz, w);
-    B_cyl[2] = approx(m.Bz_map, ir, iz, w);
+void EB2D_APPR(const field_map& m, double r, double z, double E_cyl[3], double B_cyl[3]) {
+    evaluate_stencil(m, radial_stencil(m, r), axial_stencil(m, z), E_cyl, B_cyl);
 }
 
 }  // namespace p2k

@@ -8,4 +8,16 @@ namespace p2k {
 // from the quadratic formula on the 3 x 3 nodes around the nearest node; zero outside the map.
 void EB2D_APPR(const field_map& m, double r, double z, double E_cyl[3], double B_cyl[3]);
 
+// EB2D_APPR in two halves, for callers that visit many points on the same radius or z: the
+// centre node and offset along one axis, then the evaluation from one of each.
+struct axis_stencil {
+    bool inside;
+    int32_t centre;  // node 2 .. n - 1
+    double offset;   // from the centre node, in steps
+};
+axis_stencil radial_stencil(const field_map& m, double r);
+axis_stencil axial_stencil(const field_map& m, double z);
+void evaluate_stencil(const field_map& m, const axis_stencil& radial, const axis_stencil& axial, double E_cyl[3],
+                      double B_cyl[3]);
+
 }  // namespace p2k

@@ -31,16 +31,19 @@ void sample_field(run_state& s) {
     s.console.line(int32_t{grid_ny}, g.ymws[0], g.ymws[1]);
     s.console.line(int32_t{grid_nz}, g.zmws[0], g.zmws[1]);
 
+    // EB2D_APPR at every node, its two halves computed once per radius and once per z.
+    std::array<axis_stencil, grid_nz + 1> along_z;
+    for (size_t k = 1; k <= grid_nz; ++k) along_z[k] = axial_stencil(s.map, g.z_grid[k]);
     field_3d& f = s.field;
     for (int i = 1; i <= grid_nx; ++i) {
         const double x = g.x_grid[static_cast<size_t>(i)];
         for (int j = 1; j <= grid_ny; ++j) {
             const double y = g.y_grid[static_cast<size_t>(j)];
             const double r = std::sqrt(x * x + y * y);
+            const axis_stencil radial = radial_stencil(s.map, r);
             for (int k = 1; k <= grid_nz; ++k) {
-                const double z = g.z_grid[static_cast<size_t>(k)];
                 double E_cyl[3], B_cyl[3];
-                EB2D_APPR(s.map, r, z, E_cyl, B_cyl);
+                evaluate_stencil(s.map, radial, along_z[static_cast<size_t>(k)], E_cyl, B_cyl);
                 const size_t at = grid_array::at(i, j, k);
                 if (r > 1e-12) {
                     f.Ex.v[at] = (x * E_cyl[0]) / r;

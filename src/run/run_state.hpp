@@ -1,6 +1,7 @@
 // The run state: every value of one conversion, in one block that lives in static storage for
 // the whole run and starts zeroed. Phases read what earlier phases left here and fill their own
-// part; tests build their own instance (also in static storage: the maps alone are 6.4 MB).
+// part; tests build their own instance, also in static storage (the maps alone are 6.4 MB), and
+// zero it again with reset_run_state.
 #pragma once
 
 #include "records/list_output.hpp"
@@ -35,11 +36,12 @@ struct run_control {
     double scale_B = 0;
 };
 
-// A 200 x 1000 map indexed (ir, iz) from 1, ir fastest.
+// A 200 x 1000 map indexed (ir, iz) from 1, ir fastest. The large arrays have no initialiser of
+// their own: in static storage they start zeroed without the constructor touching their pages.
 struct map_array {
-    std::array<double, map_nr_max * map_nz_max> v{};
+    std::array<double, map_nr_max * map_nz_max> v;
     double& operator()(int ir, int iz) { return v[static_cast<size_t>(ir - 1) + map_nr_max * static_cast<size_t>(iz - 1)]; }
-    double operator()(int ir, int iz) const { return v[static_cast<size_t>(ir - 1) + map_nr_max * static_cast<size_t>(iz - 1)]; }
+    const double& operator()(int ir, int iz) const { return v[static_cast<size_t>(ir - 1) + map_nr_max * static_cast<size_t>(iz - 1)]; }
 };
 
 struct field_map {
@@ -52,7 +54,7 @@ struct field_map {
 
 // A 25 x 25 x 201 array indexed (i, j, k) from 1, i fastest, then j, then k.
 struct grid_array {
-    std::array<double, grid_nodes> v{};
+    std::array<double, grid_nodes> v;
     static size_t at(int i, int j, int k) {
         return static_cast<size_t>(i - 1) + grid_nx * static_cast<size_t>(j - 1) + grid_nx * grid_ny * static_cast<size_t>(k - 1);
     }
