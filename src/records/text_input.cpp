@@ -5,11 +5,15 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <unistd.h>
 
 namespace p2k {
 namespace {
 constexpr size_t chunk = size_t(1) << 16;  // reused for the whole file: few pages touched
+// A line is held whole; one longer than this (a file without line ends, a device that never
+// ends) is refused as a failed read instead of exhausting memory.
+constexpr size_t max_line = size_t(64) << 20;
 }
 
 void text_input::open_old(int unit_, std::string_view fixed_name) {
@@ -36,7 +40,14 @@ bool text_input::fill() {
         end_ -= begin_;
         begin_ = 0;
     }
-    if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);  // a line longer than the buffer
+    if (end_ == buf_.size()) {  // a line longer than the buffer
+        if (buf_.size() >= max_line) throw io_failure(msg_read_error, unit, file, EFBIG);
+        try {
+            buf_.resize(buf_.size() * 2);
+        } catch (const std::bad_alloc&) {
+            throw io_failure(msg_read_error, unit, file, ENOMEM);
+        }
+    }
     ssize_t n;
     do n = ::read(fd_, buf_.data() + end_, buf_.size() - end_);
     while (n < 0 && errno == EINTR);

@@ -1,6 +1,7 @@
 #include "records/list_input.hpp"
 #include "test_support.hpp"
 
+#include <cerrno>
 #include <cmath>
 #include <vector>
 
@@ -202,6 +203,20 @@ TEST(TextInputFile, LinesLongerThanTheBuffer) {
     read_list(in, {item(a), item(b)});
     EXPECT_EQ(a, 2);
     EXPECT_EQ(b, 3);
+}
+
+TEST(TextInputFile, EndlessLineIsAFailedRead) {
+    text_input in;
+    in.open_old(2, "/dev/zero");
+    std::string_view line;
+    int got = 0;
+    try {
+        in.next_line(line);
+    } catch (const io_failure& f) {
+        got = f.number;
+        EXPECT_EQ(f.sys_errno, EFBIG);
+    }
+    EXPECT_EQ(got, msg_read_error);
 }
 
 TEST(TextInputFile, OpenFailures) {
