@@ -53,6 +53,11 @@ std::string full_path(const std::string& name) {
 
 namespace {
 
+// A NUL inside a name cannot be passed to the system, which would open the name cut there.
+void check_name(int unit, const std::string& name, const std::string& path) {
+    if (name.find('\0') != std::string::npos) throw io_failure(msg_file_name_error, unit, path);
+}
+
 [[noreturn]] void open_refused(int unit, const std::string& path, int err) {
     switch (err) {
     case ENOENT:
@@ -74,13 +79,23 @@ int open_retrying(const std::string& name, int flags) {
 }  // namespace
 
 int open_old_for_reading(int unit, const std::string& name, const std::string& path) {
-    int fd = open_retrying(name, O_RDONLY);
+    check_name(unit, name, path);
+    // Without O_NONBLOCK the open of a FIFO would wait for a writer forever; once open, reads
+    // block as usual, and a FIFO without a writer reads as an empty file.
+    int fd = open_retrying(name, O_RDONLY | O_NONBLOCK);
     if (fd < 0) open_refused(unit, path, errno);
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
+        const int err = errno;
+        ::close(fd);
+        throw io_failure(msg_open_failure, unit, path, err);
+    }
     return fd;
 }
 
 int open_unknown_for_writing(int unit, const std::string& name, const std::string& path, bool& read_only) {
     read_only = false;
+    check_name(unit, name, path);
     int fd = open_retrying(name, O_RDWR | O_CREAT);
     if (fd >= 0) return fd;
     int err = errno;
