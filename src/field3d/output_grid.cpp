@@ -1,6 +1,10 @@
 #include "field3d/output_grid.hpp"
 
 #include "field3d/eb2d_appr.hpp"
+#include "records/failure.hpp"
+
+#include <charconv>
+#include <string>
 
 #include <cmath>
 #include <string_view>
@@ -8,13 +12,24 @@
 namespace p2k {
 namespace {
 
+// Returns the step, which is not finite when the length is too large for a double.
 template <size_t N>
-void axis_nodes(std::array<double, 2>& limits, double half, int32_t ksym, std::array<double, N>& nodes) {
+double axis_nodes(std::array<double, 2>& limits, double half, int32_t ksym, std::array<double, N>& nodes) {
     limits = {-half, half};
     if (ksym != 0) limits[0] = 0;
     const int intervals = static_cast<int>(N) - 2;
     const double step = (limits[1] - limits[0]) / static_cast<double>(intervals);
     for (size_t n = 1; n < N; ++n) nodes[n] = static_cast<double>(n - 1) * step + limits[0];
+    return step;
+}
+
+// A grid whose step overflows would hold no number at its first node and write a file of NaN.
+[[noreturn]] void reject_grid(const char* name, double value) {
+    char b[32];
+    auto r = std::to_chars(b, b + sizeof b, value);
+    throw run_stop(std::string(" Output grid rejected: ") + name + " = " + std::string(b, r.ptr) +
+                       " gives a grid step that is not finite",
+                   1);
 }
 
 }  // namespace
@@ -22,9 +37,10 @@ void axis_nodes(std::array<double, 2>& limits, double half, int32_t ksym, std::a
 void sample_field(run_state& s) {
     output_grid& g = s.grid;
     const run_control& c = s.control;
-    axis_nodes(g.xmws, c.aper, c.ksym_x, g.x_grid);
-    axis_nodes(g.ymws, c.aper, c.ksym_y, g.y_grid);
-    axis_nodes(g.zmws, c.d_elm / 2, c.ksym_z, g.z_grid);
+    const double dx = axis_nodes(g.xmws, c.aper, c.ksym_x, g.x_grid);
+    const double dy = axis_nodes(g.ymws, c.aper, c.ksym_y, g.y_grid);
+    axis_nodes(g.zmws, c.d_elm / 2, c.ksym_z, g.z_grid);  // d_elm / 2 halves it: always finite
+    if (!std::isfinite(dx) || !std::isfinite(dy)) reject_grid("aper", c.aper);
 
     s.console.line(std::string_view(" Kavro grid and other info "));
     s.console.line(int32_t{grid_nx}, g.xmws[0], g.xmws[1]);

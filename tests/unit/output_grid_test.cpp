@@ -130,3 +130,39 @@ TEST(OutputGrid, ZeroApertureSamplesTheAxis) {
 
 }  // namespace
 }  // namespace p2k
+
+namespace p2k {
+namespace {
+
+TEST(OutputGrid, LengthsWhoseStepOverflowsAreRejected) {
+    struct huge {
+        double aper, d_elm;
+        std::string message;
+    };
+    const std::vector<huge> cases = {
+        {1e308, 1, " Output grid rejected: aper = 1e+308 gives a grid step that is not finite"},
+        {-1e308, 1, " Output grid rejected: aper = -1e+308 gives a grid step that is not finite"},
+    };
+    for (const auto& c : cases) {
+        std::string console;
+        run_state& s = linear_map(console, 0);
+        s.control.aper = c.aper;
+        s.control.d_elm = c.d_elm;
+        int status = 0;
+        EXPECT_EQ(testing::stop_message([&] { sample_field(s); }, &status), c.message);
+        EXPECT_EQ(status, 1);
+        s.console.flush();
+        EXPECT_EQ(console, "");
+    }
+    // the largest lengths that still give finite nodes are accepted
+    std::string console;
+    run_state& s = linear_map(console, 0);
+    s.control.aper = 8e307;
+    s.control.d_elm = 1.7976931348623157e308;
+    sample_field(s);
+    EXPECT_TRUE(std::isfinite(s.grid.x_grid[1]));
+    EXPECT_TRUE(std::isfinite(s.grid.z_grid[201]));
+}
+
+}  // namespace
+}  // namespace p2k
