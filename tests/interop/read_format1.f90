@@ -9,27 +9,19 @@
 !              3 a READ failed (the statement is named on standard error);
 !              4 text follows the end mark.
 program read_format1
-  use, intrinsic :: iso_fortran_env, only: error_unit, iostat_end
+  use reader_support
   implicit none
-  integer, parameter :: dp = kind(1.0d0)
   integer, parameter :: nx = 25, ny = 25, nz = 201
   real(dp) :: d_elm, aper
   integer :: k_s_EH, ksym_x, ksym_y, ksym_z, kend_mark
   real(dp) :: x_grid(nx), y_grid(ny), z_grid(nz)
   real(dp), allocatable :: f1(:,:,:), f2(:,:,:), f3(:,:,:)
   character(len=4096) :: field_file, dump_file
-  character(len=256) :: msg
   integer :: ios
 
-  if (command_argument_count() /= 2) then
-    write(error_unit, '(a)') 'usage: interop_read_format1 FIELD_FILE DUMP_FILE'
-    error stop 2
-  end if
-  call get_command_argument(1, field_file)
-  call get_command_argument(2, dump_file)
+  call get_files('interop_read_format1', field_file, dump_file)
   allocate(f1(nx, ny, nz), f2(nx, ny, nz), f3(nx, ny, nz))
 
-  msg = ''
   open(7, file=trim(field_file), status='old', form='formatted', access='sequential', &
        action='read', iostat=ios, iomsg=msg)
   call check(ios, 0)
@@ -52,44 +44,13 @@ program read_format1
   read(7, *, iostat=ios, iomsg=msg) kend_mark
   call check(ios, 9)
   read(7, '(a)', iostat=ios, iomsg=msg)
-  if (ios /= iostat_end) then
-    write(error_unit, '(a,i0)') 'end-of-file check failed: a further READ gave iostat ', ios
-    call release()
-    error stop 4
-  end if
+  call check_end(ios)
   close(7)
 
-  open(8, file=trim(dump_file), status='replace', form='unformatted', access='stream', &
-       action='write', iostat=ios, iomsg=msg)
-  if (ios /= 0) then
-    write(error_unit, '(a)') 'cannot write the dump: ' // trim(msg)
-    call release()
-    error stop 2
-  end if
+  call open_dump(dump_file)
   write(8) d_elm, aper, k_s_EH, ksym_x, ksym_y, ksym_z
   write(8) x_grid, y_grid, z_grid
   write(8) f1, f2, f3
   write(8) kend_mark
   close(8)
-  call release()
-
-contains
-
-  subroutine check(status, statement)
-    integer, intent(in) :: status, statement
-    if (status == 0) return
-    if (statement == 0) then
-      write(error_unit, '(a,i0,a)') 'OPEN failed, iostat ', status, ': ' // trim(msg)
-    else
-      write(error_unit, '(a,i0,a,i0,a)') 'READ statement ', statement, ' failed, iostat ', &
-        status, ': ' // trim(msg)
-    end if
-    call release()
-    error stop 3
-  end subroutine check
-
-  subroutine release()
-    if (allocated(f1)) deallocate(f1, f2, f3)
-  end subroutine release
-
 end program read_format1

@@ -13,24 +13,16 @@
 !              3 a READ failed (the statement is named on standard error);
 !              4 text follows the last node; 5 a node count is not positive.
 program read_format2
-  use, intrinsic :: iso_fortran_env, only: error_unit, iostat_end
+  use reader_support
   implicit none
-  integer, parameter :: dp = kind(1.0d0)
   integer :: iflag_EH, ksym_x, ksym_y, ksym_z, nx, ny, nz, i, j, k, statement
   real(dp) :: x_lower, x_upper, y_lower, y_upper, z_lower, z_upper
   real(dp), allocatable :: f1(:,:,:), f2(:,:,:), f3(:,:,:)
   character(len=4096) :: field_file, dump_file
-  character(len=256) :: msg
   integer :: ios
 
-  if (command_argument_count() /= 2) then
-    write(error_unit, '(a)') 'usage: interop_read_format2 FIELD_FILE DUMP_FILE'
-    error stop 2
-  end if
-  call get_command_argument(1, field_file)
-  call get_command_argument(2, dump_file)
+  call get_files('interop_read_format2', field_file, dump_file)
 
-  msg = ''
   open(7, file=trim(field_file), status='old', form='formatted', access='sequential', &
        action='read', iostat=ios, iomsg=msg)
   call check(ios, 0)
@@ -46,7 +38,6 @@ program read_format2
   call check(ios, 5)
   if (nx < 1 .or. ny < 1 .or. nz < 1) then
     write(error_unit, '(a,3(1x,i0))') 'node counts are not positive:', nx, ny, nz
-    call release()
     error stop 5
   end if
   allocate(f1(nx, ny, nz), f2(nx, ny, nz), f3(nx, ny, nz))
@@ -62,43 +53,12 @@ program read_format2
     end do
   end do
   read(7, '(a)', iostat=ios, iomsg=msg)
-  if (ios /= iostat_end) then
-    write(error_unit, '(a,i0)') 'end-of-file check failed: a further READ gave iostat ', ios
-    call release()
-    error stop 4
-  end if
+  call check_end(ios)
   close(7)
 
-  open(8, file=trim(dump_file), status='replace', form='unformatted', access='stream', &
-       action='write', iostat=ios, iomsg=msg)
-  if (ios /= 0) then
-    write(error_unit, '(a)') 'cannot write the dump: ' // trim(msg)
-    call release()
-    error stop 2
-  end if
+  call open_dump(dump_file)
   write(8) iflag_EH, ksym_x, ksym_y, ksym_z
   write(8) x_lower, x_upper, nx, y_lower, y_upper, ny, z_lower, z_upper, nz
   write(8) f1, f2, f3
   close(8)
-  call release()
-
-contains
-
-  subroutine check(status, statement_number)
-    integer, intent(in) :: status, statement_number
-    if (status == 0) return
-    if (statement_number == 0) then
-      write(error_unit, '(a,i0,a)') 'OPEN failed, iostat ', status, ': ' // trim(msg)
-    else
-      write(error_unit, '(a,i0,a,i0,a)') 'READ statement ', statement_number, ' failed, iostat ', &
-        status, ': ' // trim(msg)
-    end if
-    call release()
-    error stop 3
-  end subroutine check
-
-  subroutine release()
-    if (allocated(f1)) deallocate(f1, f2, f3)
-  end subroutine release
-
 end program read_format2
