@@ -71,7 +71,7 @@ TEST(Driver, MissingControlFile) {
 
 TEST(Driver, CompleteRunPrintsEighteenLines) {
     testing::scratch_dir dir;
-    testing::table_spec t;
+    testing::table_shape t;
     t.zmin = 0;
     t.zmax = 2;
     write_file("t.txt", testing::poisson_table(t));

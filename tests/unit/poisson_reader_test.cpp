@@ -9,7 +9,7 @@ using testing::stop_message;
 
 TEST(PoissonReader, ReportsCentresAndLoadsScaledRows) {
     testing::scratch_dir dir;
-    testing::table_spec t;
+    testing::table_shape t;
     t.zmin = 0;
     t.zmax = 10;
     t.r_intervals = 9;
@@ -66,7 +66,7 @@ TEST(PoissonReader, CentringOfTheZRange) {
     const std::vector<centring> cases = {{-5, 5, false, -5, 5}, {0, 10, true, -5, 5}, {2, 8, true, -3, 3}};
     for (const auto& c : cases) {
         testing::scratch_dir dir;
-        testing::table_spec t;
+        testing::table_shape t;
         t.zmin = c.zmin;
         t.zmax = c.zmax;
         testing::write_file("t.txt", testing::poisson_table(t));
@@ -125,12 +125,12 @@ TEST(PoissonReader, FieldTypeStopComesBeforeAnyRow) {
 
 TEST(PoissonReader, TablesOutsideTheMapLimitsAreRejected) {
     struct rejection {
-        testing::table_spec t;
+        testing::table_shape t;
         int32_t kmirror_z;
         std::string message;
     };
-    auto spec = [](int32_t nr_int, int32_t nz_int, double rmin, double rmax, double zmin, double zmax) {
-        testing::table_spec t;
+    auto shape = [](int32_t nr_int, int32_t nz_int, double rmin, double rmax, double zmin, double zmax) {
+        testing::table_shape t;
         t.r_intervals = nr_int;
         t.z_intervals = nz_int;
         t.rmin = rmin;
@@ -141,24 +141,24 @@ TEST(PoissonReader, TablesOutsideTheMapLimitsAreRejected) {
         return t;
     };
     const std::vector<rejection> cases = {
-        {spec(200, 2, 0, 1, 0, 1), 0, " Field map rejected: Nr = 201 (allowed 3 .. 200)"},
-        {spec(1, 2, 0, 1, 0, 1), 0, " Field map rejected: Nr = 2 (allowed 3 .. 200)"},
-        {spec(-1, 2, 0, 1, 0, 1), 0, " Field map rejected: Nr = 0 (allowed 3 .. 200)"},
-        {spec(2147483647, 2, 0, 1, 0, 1), 0, " Field map rejected: Nr = -2147483648 (allowed 3 .. 200)"},
-        {spec(2, 1000, 0, 1, 0, 1), 0, " Field map rejected: Nz = 1001 (allowed up to 1000)"},
-        {spec(2, 500, 0, 1, 0, 1), 2, " Field map rejected: Nz = 501 with kmirror_z = 2 (allowed up to 500 when mirrored)"},
-        {spec(2, 1, 0, 1, 0, 1), 0, " Field map rejected: final Nz = 2 (at least 3 needed)"},
-        {spec(2, 0, 0, 1, 0, 1), -1, " Field map rejected: final Nz = 1 (at least 3 needed)"},
-        {spec(2, -1, 0, 1, 0, 1), 0, " Field map rejected: final Nz = 0 (at least 3 needed)"},
-        {spec(2, 2, 2, 0, 0, 1), 0, " Field map rejected: Rmax = 0.0 not above Rmin = 2.0"},
-        {spec(2, 2, 1.5, 1.5, 0, 1), 0, " Field map rejected: Rmax = 1.5 not above Rmin = 1.5"},
-        {spec(2, 2, 0, 1, 3, 3), 0, " Field map rejected: Zmax = 0.0 not above Zmin = -0.0 after centring"},
-        {spec(2, 2, 0, 1, 2.059, -2.059), 0, " Field map rejected: Zmax = -2.059 not above Zmin = 2.059 after centring"},
-        {spec(2, 2, -1e308, 1e308, 0, 1), 0, " Field map rejected: R range -1e+308 .. 1e+308 or Z range -0.5 .. 0.5 too wide"},
+        {shape(200, 2, 0, 1, 0, 1), 0, " Field map rejected: Nr = 201 (allowed 3 .. 200)"},
+        {shape(1, 2, 0, 1, 0, 1), 0, " Field map rejected: Nr = 2 (allowed 3 .. 200)"},
+        {shape(-1, 2, 0, 1, 0, 1), 0, " Field map rejected: Nr = 0 (allowed 3 .. 200)"},
+        {shape(2147483647, 2, 0, 1, 0, 1), 0, " Field map rejected: Nr = -2147483648 (allowed 3 .. 200)"},
+        {shape(2, 1000, 0, 1, 0, 1), 0, " Field map rejected: Nz = 1001 (allowed up to 1000)"},
+        {shape(2, 500, 0, 1, 0, 1), 2, " Field map rejected: Nz = 501 with kmirror_z = 2 (allowed up to 500 when mirrored)"},
+        {shape(2, 1, 0, 1, 0, 1), 0, " Field map rejected: final Nz = 2 (at least 3 needed)"},
+        {shape(2, 0, 0, 1, 0, 1), -1, " Field map rejected: final Nz = 1 (at least 3 needed)"},
+        {shape(2, -1, 0, 1, 0, 1), 0, " Field map rejected: final Nz = 0 (at least 3 needed)"},
+        {shape(2, 2, 2, 0, 0, 1), 0, " Field map rejected: Rmax = 0.0 not above Rmin = 2.0"},
+        {shape(2, 2, 1.5, 1.5, 0, 1), 0, " Field map rejected: Rmax = 1.5 not above Rmin = 1.5"},
+        {shape(2, 2, 0, 1, 3, 3), 0, " Field map rejected: Zmax = 0.0 not above Zmin = -0.0 after centring"},
+        {shape(2, 2, 0, 1, 2.059, -2.059), 0, " Field map rejected: Zmax = -2.059 not above Zmin = 2.059 after centring"},
+        {shape(2, 2, -1e308, 1e308, 0, 1), 0, " Field map rejected: R range -1e+308 .. 1e+308 or Z range -0.5 .. 0.5 too wide"},
     };
     for (const auto& c : cases) {
         testing::scratch_dir dir;
-        testing::table_spec t = c.t;
+        testing::table_shape t = c.t;
         const bool huge = t.r_intervals > 300;
         if (huge) t.r_intervals = 2;  // the header alone counts: no row may be read
         std::string table = testing::poisson_table(t);

@@ -86,7 +86,7 @@ inline std::string num(double v) {
 
 // A Poisson table: a preamble, the three header lines, three separator lines and one row
 // "r z f1 f2" per node, r fastest. `field(ir, iz)` gives the row's third and fourth values.
-struct table_spec {
+struct table_shape {
     double rmin = 0, zmin = 0, rmax = 1, zmax = 1;
     int32_t r_intervals = 2, z_intervals = 2;
     std::function<std::pair<double, double>(int, int)> field = [](int ir, int iz) {
@@ -95,7 +95,7 @@ struct table_spec {
     std::string preamble = " Poisson output\n units: cm\n";
 };
 
-inline std::string poisson_table(const table_spec& t) {
+inline std::string poisson_table(const table_shape& t) {
     std::string s = t.preamble;
     s += "  (Rmin,Zmin): " + num(t.rmin) + " , " + num(t.zmin) + "\n";
     s += "  (Rmax,Zmax): " + num(t.rmax) + " , " + num(t.zmax) + "\n";
