@@ -15,7 +15,6 @@ program read_format1
   real(dp) :: d_elm, aper
   integer :: k_s_EH, ksym_x, ksym_y, ksym_z, kend_mark
   real(dp) :: x_grid(nx), y_grid(ny), z_grid(nz)
-  real(dp), allocatable :: f1(:,:,:), f2(:,:,:), f3(:,:,:)
   character(len=4096) :: field_file, dump_file
   integer :: ios
 

@@ -17,7 +17,6 @@ program read_format2
   implicit none
   integer :: iflag_EH, ksym_x, ksym_y, ksym_z, nx, ny, nz, i, j, k, statement
   real(dp) :: x_lower, x_upper, y_lower, y_upper, z_lower, z_upper
-  real(dp), allocatable :: f1(:,:,:), f2(:,:,:), f3(:,:,:)
   character(len=4096) :: field_file, dump_file
   integer :: ios
 
