@@ -2,8 +2,8 @@
 
 #include "field3d/eb2d_appr.hpp"
 #include "records/failure.hpp"
+#include "records/number_fields.hpp"
 
-#include <charconv>
 #include <string>
 
 #include <cmath>
@@ -25,9 +25,7 @@ double axis_nodes(std::array<double, 2>& limits, double half, int32_t ksym, std:
 
 // A grid whose step overflows would hold no number at its first node and write a file of NaN.
 [[noreturn]] void reject_grid(const char* name, double value) {
-    char b[32];
-    auto r = std::to_chars(b, b + sizeof b, value);
-    throw run_stop(std::string(" Output grid rejected: ") + name + " = " + std::string(b, r.ptr) +
+    throw run_stop(std::string(" Output grid rejected: ") + name + " = " + shortest_text(value) +
                        " gives a grid step that is not finite",
                    1);
 }

@@ -1,19 +1,11 @@
 #include "map/map_limits.hpp"
 
-#include <charconv>
+#include "records/number_fields.hpp"
+
 #include <cmath>
 
 namespace p2k {
 namespace {
-
-// Shortest text that reads back as the same value, with ".0" on integral values.
-std::string shortest(double v) {
-    char b[64];
-    auto r = std::to_chars(b, b + sizeof b, v);
-    std::string s(b, r.ptr);
-    if (std::isfinite(v) && s.find_first_of(".e") == std::string::npos) s += ".0";
-    return s;
-}
 
 std::string rejected(const std::string& why) { return " Field map rejected: " + why; }
 
@@ -31,13 +23,13 @@ std::string map_limits_violation(const field_map& m, int32_t kmirror_z) {
     const int64_t final_nz = mirrored ? 2 * int64_t{m.Nz} - 1 : m.Nz;
     if (final_nz < 3) return rejected("final Nz = " + std::to_string(final_nz) + " (at least 3 needed)");
     if (!(m.Rmax > m.Rmin))
-        return rejected("Rmax = " + shortest(m.Rmax) + " not above Rmin = " + shortest(m.Rmin));
+        return rejected("Rmax = " + shortest_text(m.Rmax) + " not above Rmin = " + shortest_text(m.Rmin));
     if (!(m.Zmax > m.Zmin))
-        return rejected("Zmax = " + shortest(m.Zmax) + " not above Zmin = " + shortest(m.Zmin) + " after centring");
+        return rejected("Zmax = " + shortest_text(m.Zmax) + " not above Zmin = " + shortest_text(m.Zmin) + " after centring");
     const double zspan = mirrored ? 2 * m.Zmax - 2 * m.Zmin : m.Zmax - m.Zmin;
     if (!std::isfinite(m.Rmax - m.Rmin) || !std::isfinite(zspan))
-        return rejected("R range " + shortest(m.Rmin) + " .. " + shortest(m.Rmax) + " or Z range " +
-                        shortest(m.Zmin) + " .. " + shortest(m.Zmax) + " too wide");
+        return rejected("R range " + shortest_text(m.Rmin) + " .. " + shortest_text(m.Rmax) + " or Z range " +
+                        shortest_text(m.Zmin) + " .. " + shortest_text(m.Zmax) + " too wide");
     return {};
 }
 

@@ -31,17 +31,16 @@ int exponent_of(const char* s, const char* end) {
     return v;
 }
 
-// The field of a finite value from the digits of std::to_chars: exact for every magnitude, used
-// where the integer method below does not apply.
+// The field of a finite nonzero value from the digits of std::to_chars: exact for every
+// magnitude, used where the integer method below does not apply.
 void format_real24_by_to_chars(double x, char* out) {
-    const bool negative = std::signbit(x) && x != 0;
     const double a = std::fabs(x);
     char s[40];
     char text[32];
     size_t n = 0;
-    if (negative) text[n++] = '-';
+    if (std::signbit(x)) text[n++] = '-';
 
-    if (a != 0) {
+    {
         auto r = std::to_chars(s, s + sizeof s, a, std::chars_format::scientific, 14);
         const int k = exponent_of(s, r.ptr) + 1;  // value = 0.d1..d15 x 10^k
         if (k >= 0 && k <= 15) {
@@ -67,14 +66,9 @@ void format_real24_by_to_chars(double x, char* out) {
         }
     }
 
-    int e = 0;
-    if (a == 0) {
-        std::memcpy(text + n, "0.000000000000000", 17);
-    } else {
-        auto r = std::to_chars(s, s + sizeof s, a, std::chars_format::scientific, 15);
-        e = exponent_of(s, r.ptr);
-        std::memcpy(text + n, s, 17);  // "d.ddddddddddddddd"
-    }
+    auto r = std::to_chars(s, s + sizeof s, a, std::chars_format::scientific, 15);
+    const int e = exponent_of(s, r.ptr);
+    std::memcpy(text + n, s, 17);  // "d.ddddddddddddddd"
     n += 17;
     text[n++] = 'E';
     text[n++] = e < 0 ? '-' : '+';
@@ -95,35 +89,20 @@ __extension__ typedef unsigned __int128 u128;
 
 constexpr int max_pow5 = 32;
 
-constexpr std::array<u128, max_pow5 + 1> pow5_table = [] {
-    std::array<u128, max_pow5 + 1> t{};
-    u128 v = 1;
+template <typename T, size_t N>
+constexpr std::array<T, N> powers_of(T base) {
+    std::array<T, N> t{};
+    T v = 1;
     for (auto& x : t) {
         x = v;
-        v *= 5;
+        v *= base;
     }
     return t;
-}();
+}
 
-constexpr std::array<uint64_t, 18> pow10_table = [] {
-    std::array<uint64_t, 18> t{};
-    uint64_t v = 1;
-    for (auto& x : t) {
-        x = v;
-        v *= 10;
-    }
-    return t;
-}();
-
-constexpr std::array<u128, 25> pow10_wide = [] {
-    std::array<u128, 25> t{};
-    u128 v = 1;
-    for (auto& x : t) {
-        x = v;
-        v *= 10;
-    }
-    return t;
-}();
+constexpr auto pow5_table = powers_of<u128, max_pow5 + 1>(5);
+constexpr auto pow10_table = powers_of<uint64_t, 18>(10);
+constexpr auto pow10_wide = powers_of<u128, 25>(10);
 
 struct rounded {
     uint64_t n;
@@ -134,6 +113,8 @@ inline bool round_digits(uint64_t m, int e, int exp10_guess, int p, rounded& out
     const uint64_t upper = pow10_table[static_cast<size_t>(p)];
     for (int exp10 = exp10_guess; exp10 <= exp10_guess + 1; ++exp10) {
         const int t = p - 1 - exp10;
+        uint64_t q;
+        bool up;
         if (t < 0) {
             // From 10^p up, an integer m x 2^e (e >= 0) below 2^128, over 10^-t.
             if (e < 0 || e > 127 - 53 || -t >= static_cast<int>(pow10_wide.size())) return false;
@@ -141,34 +122,26 @@ inline bool round_digits(uint64_t m, int e, int exp10_guess, int p, rounded& out
             const u128 div = pow10_wide[static_cast<size_t>(-t)];
             const u128 qq = num / div;
             if (qq >= upper) continue;
-            if (qq < upper / 10) return false;
-            const u128 rest = num - qq * div;
-            uint64_t q = static_cast<uint64_t>(qq);
-            if (2 * rest > div || (2 * rest == div && (q & 1) != 0)) ++q;
-            int x = exp10;
-            if (q == upper) {
-                q = upper / 10;
-                ++x;
-            }
-            out = {q, x};
-            return true;
-        }
-        if (t > max_pow5) return false;
-        const u128 num = static_cast<u128>(m) * pow5_table[static_cast<size_t>(t)];
-        const int s = -(e + t);  // num x 2^-s is the scaled value
-        uint64_t q;
-        bool up = false;
-        if (s <= 0) {
-            if (s < -63 || num > (static_cast<u128>(upper - 1) >> -s)) continue;  // p + 1 digits or more
-            q = static_cast<uint64_t>(num << -s);
-        } else {
-            if (s > 127) return false;
-            const u128 qq = num >> s;
-            if (qq >= upper) continue;
             q = static_cast<uint64_t>(qq);
-            const u128 rest = num - (qq << s);
-            const u128 half = static_cast<u128>(1) << (s - 1);
-            up = rest > half || (rest == half && (q & 1) != 0);
+            const u128 rest = num - qq * div;
+            up = 2 * rest > div || (2 * rest == div && (q & 1) != 0);
+        } else {
+            if (t > max_pow5) return false;
+            const u128 num = static_cast<u128>(m) * pow5_table[static_cast<size_t>(t)];
+            const int s = -(e + t);  // num x 2^-s is the scaled value
+            if (s <= 0) {
+                if (s < -63 || num > (static_cast<u128>(upper - 1) >> -s)) continue;  // p + 1 digits or more
+                q = static_cast<uint64_t>(num << -s);
+                up = false;
+            } else {
+                if (s > 127) return false;
+                const u128 qq = num >> s;
+                if (qq >= upper) continue;
+                q = static_cast<uint64_t>(qq);
+                const u128 rest = num - (qq << s);
+                const u128 half = static_cast<u128>(1) << (s - 1);
+                up = rest > half || (rest == half && (q & 1) != 0);
+            }
         }
         if (q < upper / 10) return false;  // the guess was too high: cannot happen, stay exact
         q += up ? 1 : 0;
@@ -264,6 +237,14 @@ void format_real24(double x, char* out) {
     out[21] = '0';
     out[22] = static_cast<char>('0' + ae / 10);
     out[23] = static_cast<char>('0' + ae % 10);
+}
+
+std::string shortest_text(double v) {
+    char b[64];
+    auto r = std::to_chars(b, b + sizeof b, v);
+    std::string s(b, r.ptr);
+    if (std::isfinite(v) && s.find_first_of(".e") == std::string::npos) s += ".0";
+    return s;
 }
 
 }  // namespace p2k

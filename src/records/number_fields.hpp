@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace p2k {
 
@@ -17,5 +18,9 @@ void format_int12(int32_t v, char* out);
 // is correct rounding of the exact binary value, ties to even. -0.0 is written as 0.0; NaN and
 // infinities as words right-justified in the field.
 void format_real24(double x, char* out);
+
+// The shortest text that reads back as the same value, ".0" added to integral values: for
+// messages, not for list-directed fields.
+std::string shortest_text(double v);
 
 }  // namespace p2k

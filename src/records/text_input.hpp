@@ -1,6 +1,8 @@
 // Sequential text input: files of lines, and one-line texts read as a file of their own.
 #pragma once
 
+#include "records/failure.hpp"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,8 +49,8 @@ private:
 class text_record final : public line_source {
 public:
     explicit text_record(std::string_view text) : text_(text) {
-        unit = -5;
-        file = "Internal List-Directed Read";
+        unit = internal_unit;
+        file = internal_file;
     }
     bool next_line(std::string_view& line) override {
         if (used_) return false;

@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/wait.h>
 
 namespace p2k {
 namespace {
@@ -12,19 +11,7 @@ namespace {
 using testing::read_file;
 using testing::write_file;
 
-struct binary_run {
-    int status;
-    std::string out, err;
-};
-
-// Runs the built converter in the working directory.
-binary_run run_binary() {
-    const int rc = std::system((std::string("'") + P2K_BINARY + "' > run.out 2> run.err < /dev/null").c_str());
-    binary_run r{WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, read_file("run.out"), read_file("run.err")};
-    std::remove("run.out");
-    std::remove("run.err");
-    return r;
-}
+using testing::run_binary;
 
 std::string control(const std::string& table, int iflag, int kmirror, int kfile, int kform, const std::string& ksym = "0 0 0") {
     return "title\n\n" + table + "\n" + std::to_string(iflag) + "\n" + std::to_string(kmirror) + "\n" +
@@ -63,7 +50,7 @@ TEST(FailureReport, SystemDescriptionLineAndStatus) {
 
 TEST(Driver, MissingControlFile) {
     testing::scratch_dir dir;
-    binary_run r = run_binary();
+    testing::binary_run r = run_binary();
     EXPECT_EQ(r.status, 29);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "runerr: severe (29): file not found, unit 1, file " + dir.path() + "/poisson_to_kavro.dat\r\n");
@@ -76,7 +63,7 @@ TEST(Driver, CompleteRunPrintsEighteenLines) {
     t.zmax = 2;
     write_file("t.txt", testing::poisson_table(t));
     write_file(control_file_name, control("t.txt", 0, 0, 3, 0));
-    binary_run r = run_binary();
+    testing::binary_run r = run_binary();
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out,
@@ -118,7 +105,7 @@ TEST(Driver, StopsExitWithOneAndLeaveNoFile) {
         testing::scratch_dir dir;
         write_file("t.txt", testing::poisson_table({}));
         write_file(control_file_name, control("t.txt", c.iflag, 0, 1, c.kform));
-        binary_run r = run_binary();
+        testing::binary_run r = run_binary();
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err, c.message);
         EXPECT_EQ(r.out.find("eh_EMS.#01") != std::string::npos, c.console_has_name);
@@ -144,7 +131,7 @@ TEST(Driver, OutputDirectoryMissingOrUnwritable) {
     write_file("t.txt", testing::poisson_table({}));
     write_file(control_file_name, control("t.txt", 0, 0, -5, 0));
     std::filesystem::create_directory("eh_EMS.#**");
-    binary_run r = run_binary();
+    testing::binary_run r = run_binary();
     EXPECT_EQ(r.status, 30);
     EXPECT_EQ(r.err, "runerr: Is a directory\r\nrunerr: severe (30): open failure, unit 7, file " + dir.path() + "/eh_EMS.#**\r\n");
     EXPECT_EQ(r.out.find("d_elm"), std::string::npos);

@@ -13,6 +13,7 @@
 #include "run/control_file.hpp"
 #include "run/run_state.hpp"
 #include "writers/output_naming.hpp"
+#include "test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -37,48 +38,11 @@ namespace {
 using namespace p2k;
 namespace fs = std::filesystem;
 
-// A fresh working directory for one test, removed afterwards.
-class work_dir {
-public:
-    work_dir() {
-        char tmpl[] = "/tmp/p2k_robust_XXXXXX";
-        path_ = ::mkdtemp(tmpl);
-        old_ = fs::current_path();
-        fs::current_path(path_);
-    }
-    ~work_dir() {
-        fs::current_path(old_);
-        std::error_code ec;
-        for (const auto& e : fs::recursive_directory_iterator(path_, ec))
-            fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(path_, ec);
-    }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-    fs::path old_;
-};
-
-void put_file(const std::string& name, const std::string& bytes) {
-    std::ofstream f(name, std::ios::binary);
-    f << bytes;
-}
-
-std::string get_file(const std::string& name) {
-    std::ifstream f(name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-// The run state is 25 MB: static storage only.
-run_state& fresh_state(std::string& console) {
-    static run_state s;
-    reset_run_state(s);
-    s.console.sink.capture_into(&console);
-    s.console.flush();
-    console.clear();
-    return s;
-}
+using work_dir = p2k::testing::scratch_dir;
+using p2k::testing::fresh_state;
+using p2k::testing::run_binary;
+constexpr auto put_file = p2k::testing::write_file;
+constexpr auto get_file = p2k::testing::read_file;
 
 // How a piece of the run ended: 0 normally, the message number of a failure, or -1 for a stop.
 struct outcome {
@@ -644,20 +608,6 @@ TEST(RobustOutputName, FileNumberAtThe32BitLimits) {
 
 // --- whole runs of the converter ------------------------------------------------------------
 
-struct run_result {
-    int status;
-    std::string out, err;
-};
-
-run_result run_binary() {
-    const std::string cmd = std::string("'") + P2K_BINARY + "' </dev/null >stdout.txt 2>stderr.txt";
-    const int raw = std::system(cmd.c_str());
-    run_result r{WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw), get_file("stdout.txt"), get_file("stderr.txt")};
-    fs::remove("stdout.txt");
-    fs::remove("stderr.txt");
-    return r;
-}
-
 std::string control(const std::string& kfile_num, const std::string& kform_3D = "0", const std::string& name = "t.txt") {
     return "line 1\nline 2\n" + name + "\n0\n0\n" + kfile_num + "\n" + kform_3D + "\n0 0 0\n8.0\n1.0\n1.0\n1.0\n";
 }
@@ -679,7 +629,7 @@ TEST(RobustRuns, FileNumberLimitsEndToEnd) {
     };
     for (const auto& c : cases) {
         put_file("poisson_to_kavro.dat", control(c.kfile_num, "3"));
-        const run_result r = run_binary();
+        const p2k::testing::binary_run r = run_binary();
         EXPECT_EQ(r.status, c.status) << c.kfile_num;
         EXPECT_EQ(r.err.rfind(c.err_start, 0), 0u) << r.err;
         if (c.status == 1) {
@@ -707,7 +657,7 @@ TEST(RobustRuns, FailedRunLeavesAnExistingOutputFileUntouched) {
     for (const auto& c : cases) {
         put_file("poisson_to_kavro.dat", c.control_text);
         put_file("t.txt", c.table_text);
-        const run_result r = run_binary();
+        const p2k::testing::binary_run r = run_binary();
         EXPECT_NE(r.status, 0) << c.what;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.what << ": " << r.err;
         EXPECT_EQ(get_file("eh_EMS.#01"), earlier) << c.what;
@@ -717,7 +667,7 @@ TEST(RobustRuns, FailedRunLeavesAnExistingOutputFileUntouched) {
 TEST(RobustRuns, UnreadableTableAndControlFile) {
     work_dir dir;
     put_file("poisson_to_kavro.dat", control("1", "0", "/proc/self/mem"));
-    run_result r = run_binary();
+    p2k::testing::binary_run r = run_binary();
     EXPECT_EQ(r.status, msg_read_error);
     EXPECT_NE(r.out.find(" Reading file: /proc/self/mem\r\n"), std::string::npos) << r.out;
     EXPECT_EQ(r.err, "runerr: Input/output error\r\nrunerr: severe (39): error during read, unit 2, file /proc/self/mem\r\n");
@@ -735,7 +685,7 @@ TEST(RobustRuns, NulInsideTheTableName) {
     work_dir dir;
     put_file("t.txt", table(4, 8));
     put_file("poisson_to_kavro.dat", control("1", "0", std::string("t.txt\0.bak", 10)));
-    const run_result r = run_binary();
+    const p2k::testing::binary_run r = run_binary();
     EXPECT_EQ(r.status, msg_file_name_error);
     EXPECT_EQ(r.err.rfind("runerr: severe (43): file name specification error, unit 2, file " + dir.path() + "/t.txt", 0), 0u)
         << r.err;
@@ -747,7 +697,7 @@ TEST(RobustRuns, FifoWithoutWriterIsAnEmptyFile) {
     work_dir dir;
     ASSERT_EQ(::mkfifo("t.fifo", 0600), 0);
     put_file("poisson_to_kavro.dat", control("1", "0", "t.fifo"));
-    run_result r = run_binary();
+    p2k::testing::binary_run r = run_binary();
     EXPECT_EQ(r.status, msg_end_of_file);
     EXPECT_EQ(r.err, "runerr: severe (24): end-of-file during read, unit 2, file " + dir.path() + "/t.fifo\r\n");
     fs::remove("poisson_to_kavro.dat");
@@ -762,7 +712,7 @@ TEST(RobustRuns, FifoWithoutWriterIsAnEmptyFile) {
 TEST(RobustRuns, EndlessLineEndsInAReport) {
     work_dir dir;
     put_file("poisson_to_kavro.dat", control("1", "0", "/dev/zero"));
-    const run_result r = run_binary();
+    const p2k::testing::binary_run r = run_binary();
     EXPECT_EQ(r.status, msg_read_error);
     EXPECT_EQ(r.err, "runerr: File too large\r\nrunerr: severe (39): error during read, unit 2, file /dev/zero\r\n");
     EXPECT_FALSE(fs::exists("eh_EMS.#01"));
@@ -771,7 +721,7 @@ TEST(RobustRuns, EndlessLineEndsInAReport) {
 TEST(RobustRuns, ControlFileIsADirectoryOrBinaryGarbage) {
     work_dir dir;
     fs::create_directory("poisson_to_kavro.dat");
-    run_result r = run_binary();
+    p2k::testing::binary_run r = run_binary();
     EXPECT_EQ(r.status, msg_read_error);
     EXPECT_EQ(r.err, "runerr: Is a directory\r\nrunerr: severe (39): error during read, unit 1, file " + dir.path() +
                          "/poisson_to_kavro.dat\r\n");

@@ -10,8 +10,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <cstdio>
 #include <iterator>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace p2k::testing {
@@ -26,10 +28,13 @@ public:
         std::filesystem::current_path(path_);
     }
     ~scratch_dir() {
-        std::filesystem::current_path(old_);
-        std::error_code ec;
-        std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ec);
-        std::filesystem::remove_all(path_, ec);
+        namespace fs = std::filesystem;
+        fs::current_path(old_);
+        std::error_code ec;  // tests may leave entries without access: give them back first
+        fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+        for (const auto& e : fs::recursive_directory_iterator(path_, ec))
+            fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(path_, ec);
     }
     const std::string& path() const { return path_; }
 
@@ -46,6 +51,20 @@ inline void write_file(const std::string& name, const std::string& bytes) {
 inline std::string read_file(const std::string& name) {
     std::ifstream f(name, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+struct binary_run {
+    int status;  // exit status, or 128 + the signal that ended the run
+    std::string out, err;
+};
+
+// Runs the built converter in the working directory, with no standard input.
+inline binary_run run_binary() {
+    const int rc = std::system((std::string("'") + P2K_BINARY + "' </dev/null >run.out 2>run.err").c_str());
+    binary_run r{WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc), read_file("run.out"), read_file("run.err")};
+    std::remove("run.out");
+    std::remove("run.err");
+    return r;
 }
 
 // A zeroed run state whose console goes into `console`.
