@@ -3,7 +3,7 @@
 ! format 0 written unformatted (WRITE(7)), formats 1 and 2 list-directed (WRITE(7,*)). The
 ! reference for what the same program costs in Fortran; its text files are laid out by the
 ! runtime, its binary file matches the converter's byte for byte.
-!     convert          (in the directory that holds poisson_to_kavro.dat)
+! Run like the converter, in the directory that holds poisson_to_kavro.dat.
 module run_state
   implicit none
   integer, parameter :: map_nr_max = 200, map_nz_max = 1000
@@ -79,14 +79,12 @@ contains
     read (2, *)
     read (2, *)
     read (2, *)
+    if (iflag_EH /= 0 .and. iflag_EH /= 1) stop ' Not a valid Field Type (iflag_EH) '
+    call check_capacity()
     if (iflag_EH == 0) then
-      call check_capacity()
       call load_rows(Er_map, Ez_map, Br_map, Bz_map, scale_E)
-    else if (iflag_EH == 1) then
-      call check_capacity()
-      call load_rows(Br_map, Bz_map, Er_map, Ez_map, scale_B)
     else
-      stop ' Not a valid Field Type (iflag_EH) '
+      call load_rows(Br_map, Bz_map, Er_map, Ez_map, scale_B)
     end if
     close (2)
   end subroutine read_poisson_table
@@ -283,28 +281,25 @@ contains
     write (*, *) 'output field file name = ', field_file(1:name_len + 2)
     k_s_EH = 0
     kend_mark = -99
-    if (kform_3D == 0) then
-      if (iflag_EH == 0) then
-        call write_format_0(Ex, Ey, Ez)
-      else
-        call write_format_0(Bx, By, Bz)
-      end if
-    else if (kform_3D == 1) then
-      if (iflag_EH == 0) then
-        call write_format_1(Ex, Ey, Ez)
-      else
-        call write_format_1(Bx, By, Bz)
-      end if
-    else if (kform_3D == 2) then
-      if (iflag_EH == 0) then
-        call write_format_2(Ex, Ey, Ez)
-      else
-        call write_format_2(Bx, By, Bz)
-      end if
+    if (kform_3D < 0 .or. kform_3D > 2) stop ' Not a valid KAVRO 3D field format: use 0, 1 or 2 '
+    if (iflag_EH == 0) then
+      call write_field_file(Ex, Ey, Ez)
     else
-      stop ' Not a valid KAVRO 3D field format: use 0, 1 or 2 '
+      call write_field_file(Bx, By, Bz)
     end if
   end subroutine write_output
+
+  subroutine write_field_file(Fx, Fy, Fz)
+    real(8), intent(in) :: Fx(grid_nx, grid_ny, grid_nz), Fy(grid_nx, grid_ny, grid_nz), Fz(grid_nx, grid_ny, grid_nz)
+    select case (kform_3D)
+    case (0)
+      call write_format_0(Fx, Fy, Fz)
+    case (1)
+      call write_format_1(Fx, Fy, Fz)
+    case (2)
+      call write_format_2(Fx, Fy, Fz)
+    end select
+  end subroutine write_field_file
 
   subroutine write_format_0(Fx, Fy, Fz)
     real(8), intent(in) :: Fx(grid_nx, grid_ny, grid_nz), Fy(grid_nx, grid_ny, grid_nz), Fz(grid_nx, grid_ny, grid_nz)
