@@ -70,8 +70,8 @@ class TextScan:
         wrong = np.flatnonzero(found[:common] != expected[:common])
         if wrong.size:
             line = int(wrong[0])
-            raise FieldFileError(path, f"line {line + self.first_line}: {found[line]} values"
-                                       f" where {expected[line]} are expected")
+            raise FieldFileError(path, f"line {line + self.first_line}: {_values(found[line])}"
+                                       f" where {_values(expected[line])} expected")
         if len(found) < len(expected):
             raise FieldFileError(
                 path, f"line {len(found) + 1}: the file ends where {len(expected)} lines are expected")
@@ -109,6 +109,10 @@ class TextScan:
         while end < len(self.data) and not _BLANKS[self.data[end]]:
             end += 1
         return self.data[start:end].decode("latin-1")
+
+
+def _values(count):
+    return f"{count} value" if count == 1 else f"{count} values"
 
 
 def lines_of_statements(value_counts, per_line):
