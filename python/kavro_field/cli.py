@@ -22,7 +22,7 @@ def _info(args):
     from .layouts import load
     from .summary import summarise, summary_lines
     summary = summarise(load(args.file))
-    print(json.dumps(summary, indent=2) if args.json else "\n".join(summary_lines(summary)))
+    print(json.dumps(summary) if args.json else "\n".join(summary_lines(summary)))
     return 0
 
 
