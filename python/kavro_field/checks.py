@@ -149,6 +149,18 @@ def check_zero_field(f):
             " grid nodes outside the map?"]
 
 
+def _with_neighbours(mask, axes):
+    """`mask` grown by one node both ways along each of `axes`."""
+    grown = mask.copy()
+    for axis in axes:
+        ahead = [slice(None)] * mask.ndim
+        behind = [slice(None)] * mask.ndim
+        ahead[axis], behind[axis] = slice(1, None), slice(None, -1)
+        grown[tuple(ahead)] |= mask[tuple(behind)]
+        grown[tuple(behind)] |= mask[tuple(ahead)]
+    return grown
+
+
 def _neighbourhood_median(values, axis):
     """Median of |values| at offsets 2 .. JUMP_WINDOW on both sides along `axis`."""
     moved = np.moveaxis(np.abs(values), axis, -1)
@@ -169,8 +181,7 @@ def check_continuity(f):
         for axis, axis_name in enumerate(AXIS_NAMES):
             d2 = np.diff(component, 2, axis=axis)
             # A difference that reaches a node of zero field belongs to the zero-field finding.
-            touches_zero = np.diff(zero.astype(np.int8), 2, axis=axis) != 0
-            touches_zero |= np.take(zero, range(1, zero.shape[axis] - 1), axis=axis)
+            touches_zero = np.take(_with_neighbours(zero, [axis]), range(1, zero.shape[axis] - 1), axis=axis)
             ratio = np.abs(d2) / np.maximum(_neighbourhood_median(d2, axis), 1e-300)
             jump = (ratio > JUMP_RATIO) & (np.abs(d2) > floor) & ~touches_zero
             if not jump.any():
@@ -193,9 +204,7 @@ def check_divergence(f):
     local = np.abs(terms[0]) + np.abs(terms[1]) + np.abs(terms[2])
     zero = zero_field_nodes(f)
     # Central differences at a node use its neighbours: keep away from nodes of zero field.
-    near_zero = zero.copy()
-    for axis in range(3):
-        near_zero |= np.roll(zero, 1, axis=axis) | np.roll(zero, -1, axis=axis)
+    near_zero = _with_neighbours(zero, range(3))
     steps = [abs(g[1] - g[0]) for g in f.grids if g[1] != g[0]]
     noise = GRADIENT_NOISE * field_scale(f) / min(steps) if steps else 0.0
     scale = max(float(np.percentile(local[~near_zero], 90)) if (~near_zero).any() else 0.0, noise)

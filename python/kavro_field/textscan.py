@@ -88,7 +88,10 @@ class TextScan:
         """
         with warnings.catch_warnings():
             warnings.simplefilter("ignore")
-            values = np.fromstring(self.data, dtype=np.float64, sep=" ")
+            try:
+                values = np.fromstring(self.data, dtype=np.float64, sep=" ")
+            except ValueError:  # newer numpy refuses text that is not all numbers
+                values = np.empty(0)
         if len(values) == len(self.value_starts):
             return values
         bad = len(values)  # the parser stops at the first value it cannot read
