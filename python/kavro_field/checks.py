@@ -1,5 +1,5 @@
 """Checks of a field file: the structure the converter gives every file, the physics of a real
-field (continuous, free of divergence), and, with the control file, the reach of the map.
+field (continuous, free of divergence). The checks against the control file are in `reach`.
 
 Every check returns a list of findings, one readable line each. The thresholds sit between the
 two kinds of file they have to tell apart: a clean conversion of a smooth field, whose only
@@ -23,24 +23,23 @@ RADIAL_TOLERANCE = 1e-9
 # slowly from node to node, a jump J gives |d2| ~ J at the two nodes beside it. A node is a jump
 # when its |d2| exceeds JUMP_RATIO times the median of its neighbours (offsets 2 .. JUMP_WINDOW
 # on both sides, so that the two nodes of one jump do not hide each other) and JUMP_FLOOR of the
-# largest |F| of the file, above the approximation's own steps between map cells. The jump of a
-# wrongly mirrored component is 2 |F(0)|, 10^3 to 10^5 times its neighbours' |d2|.
+# largest |F| of the file, above the approximation's own steps between map cells. Clean
+# conversions of smooth fields stay below a tenth of one limit or the other (ratios up to 4 where
+# |d2| passes the floor); a wrongly mirrored component jumps by 2 |F(0)|, 600 times its
+# neighbours and 50 times the floor at the least.
 JUMP_RATIO = 50.0
 JUMP_WINDOW = 10
 JUMP_FLOOR = 1e-3
 # Divergence from central differences, relative to a robust scale of the gradient over the file:
 # the 90th percentile of |dFx/dx| + |dFy/dy| + |dFz/dz|, which the few nodes beside a jump do not
-# raise. Truncation leaves (k h)^2 / 6 of the local terms, below 0.02 of the scale for any grid
-# that resolves its field; a jump J across a grid step h gives J / h, tens of times the scale; a jump of the radial component alone shows as a kink of
-# the axial one, about the scale itself.
-# Where all terms stay below GRADIENT_NOISE of the field per grid step (a component constant
-# along its axis, as E_z of a TM010 mode along z) the divergence is rounding and the scale is that.
+# raise. Truncation leaves (k h)^2 / 6 of the local terms, below 0.01 of the scale for a grid
+# that resolves its field; a jump of the axial component across a grid step gives 10 times the
+# scale and more, a jump of the radial ones (with the kink of the axial one that comes with it)
+# about the scale itself. Where all terms stay below GRADIENT_NOISE of the field per grid step
+# (a component constant along its axis, as E_z of a TM010 mode along z) the divergence is
+# rounding and that is the scale.
 DIVERGENCE_TOLERANCE = 0.1
 GRADIENT_NOISE = 1e-6
-# The file's on-axis field and the table's on-axis column interpolated along z differ by the
-# approximation's use of the next map columns: (k h)^3 of the peak at worst. A file of another
-# table, scale or mirror mode departs by a good share of the peak.
-AXIS_TOLERANCE = 1e-2
 
 
 def _where(f, node):
@@ -118,12 +117,12 @@ def check_xy_symmetry(f):
     names = _names(f)
     tolerance = 1e-13 * field_scale(f)
     findings = []
-    for name, a, b in ((names[2], f.Fz, f.Fz), (f"{names[0]} and {names[1]}", f.Fx, f.Fy)):
+    for (name_a, a), (name_b, b) in (((names[2], f.Fz), (names[2], f.Fz)), ((names[0], f.Fx), (names[1], f.Fy))):
         difference = np.abs(a - b.transpose(1, 0, 2))
         bad = difference > tolerance
         if bad.any():
             worst = np.unravel_index(np.argmax(difference), difference.shape)
-            findings.append(f"symmetry: {name} differ between (x, y) and (y, x) at {int(bad.sum())} nodes,"
+            findings.append(f"symmetry: {name_a} at (x, y) and {name_b} at (y, x) differ at {int(bad.sum())} nodes,"
                             f" by up to {difference[worst]:.4g} at {_where(f, worst)}")
     return findings
 
@@ -189,8 +188,9 @@ def check_continuity(f):
             worst = np.unravel_index(np.argmax(np.where(jump, np.abs(d2), 0.0)), d2.shape)
             node = list(worst)
             node[axis] += 1
+            times = f"{ratio[worst]:.3g} x" if ratio[worst] < 1e6 else "over 1e6 x"
             findings.append(f"continuity: {name} jumps along {axis_name} at {int(jump.sum())} nodes, second"
-                            f" difference up to {abs(d2[worst]):.4g} ({min(ratio[worst], 1e6):.3g} x its"
+                            f" difference up to {abs(d2[worst]):.4g} ({times} its"
                             f" neighbours', {abs(d2[worst]) / field_scale(f):.3g} of the largest |F|)"
                             f" at {_where(f, node)}")
     return findings

@@ -5,8 +5,12 @@ import math
 
 import numpy as np
 
-from .checks import AXIS_TOLERANCE
 from .grid import AXIS_RADIUS, node_radii
+
+# The file's on-axis field and the table's on-axis column, interpolated along z, differ by the
+# approximation's use of the next map columns, (k h)^3 of the peak at worst (a few 1e-5 for the
+# test fields); a file of another table or another scale departs by a good share of the peak.
+AXIS_TOLERANCE = 1e-2
 
 
 def _floor_digits(value, digits=6):
