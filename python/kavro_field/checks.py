@@ -9,6 +9,8 @@ a map step h and a wave number k, below 1e-3 for any map that resolves its field
 conversion, whose departures are of the order of the field itself.
 """
 
+import warnings
+
 import numpy as np
 
 from .grid import AXIS_NAMES, AXIS_RADIUS, node_coordinates, node_radii
@@ -128,14 +130,14 @@ def check_xy_symmetry(f):
 
 
 def zero_field_nodes(f):
-    """Nodes off the axis where all three components are exactly 0: outside the map as a rule."""
-    _, on_axis = _transverse(f)
-    return (f.Fx == 0.0) & (f.Fy == 0.0) & (f.Fz == 0.0) & ~on_axis
+    """Nodes where all three components are exactly 0: outside the map as a rule, or on the axis
+    where the axial component passes through 0."""
+    return (f.Fx == 0.0) & (f.Fy == 0.0) & (f.Fz == 0.0)
 
 
 def check_zero_field(f):
     """Report nodes whose field is exactly zero off the axis, which a real field never is."""
-    zero = zero_field_nodes(f)
+    zero = zero_field_nodes(f) & ~_transverse(f)[1]
     count = int(zero.sum())
     if count == 0:
         return []
@@ -160,15 +162,18 @@ def _with_neighbours(mask, axes):
     return grown
 
 
-def _neighbourhood_median(values, axis):
-    """Median of |values| at offsets 2 .. JUMP_WINDOW on both sides along `axis`."""
-    moved = np.moveaxis(np.abs(values), axis, -1)
+def _neighbourhood_median(values, left_out, axis):
+    """Median of |values| at offsets 2 .. JUMP_WINDOW on both sides along `axis`, without the
+    values marked in `left_out` (NaN where none is left)."""
+    moved = np.moveaxis(np.where(left_out, np.nan, np.abs(values)), axis, -1)
     n = moved.shape[-1]
     padded = np.concatenate([np.full(moved.shape[:-1] + (JUMP_WINDOW,), np.nan), moved,
                              np.full(moved.shape[:-1] + (JUMP_WINDOW,), np.nan)], axis=-1)
     offsets = [o for o in range(-JUMP_WINDOW, JUMP_WINDOW + 1) if abs(o) >= 2]
     window = np.stack([padded[..., JUMP_WINDOW + o:JUMP_WINDOW + o + n] for o in offsets], axis=-1)
-    return np.moveaxis(np.nanmedian(window, axis=-1), -1, axis)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", RuntimeWarning)  # windows with no value left
+        return np.moveaxis(np.nanmedian(window, axis=-1), -1, axis)
 
 
 def check_continuity(f):
@@ -181,7 +186,7 @@ def check_continuity(f):
             d2 = np.diff(component, 2, axis=axis)
             # A difference that reaches a node of zero field belongs to the zero-field finding.
             touches_zero = np.take(_with_neighbours(zero, [axis]), range(1, zero.shape[axis] - 1), axis=axis)
-            ratio = np.abs(d2) / np.maximum(_neighbourhood_median(d2, axis), 1e-300)
+            ratio = np.abs(d2) / np.maximum(_neighbourhood_median(d2, touches_zero, axis), 1e-300)
             jump = (ratio > JUMP_RATIO) & (np.abs(d2) > floor) & ~touches_zero
             if not jump.any():
                 continue

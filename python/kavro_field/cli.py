@@ -32,16 +32,10 @@ def _check(args):
     f = load(args.file)
     findings = check_file(f)
     if args.control:
-        from .control import read_control, read_map
-        from .reach import axis_departure, check_axis_departure, check_grid_matches_control, check_reach
-        control = read_control(args.control)
-        fieldmap = read_map(control)
-        findings += check_grid_matches_control(f, control) + check_reach(f, fieldmap)
-        departure = axis_departure(f, fieldmap)
-        if departure is not None:
-            print(f"on-axis {f.kind or 'F'}z against the table's on-axis column: largest departure"
-                  f" {departure[0]:.4g} ({departure[1]:.3g} of its peak) at z = {departure[2]:.6g}")
-        findings += check_axis_departure(f, fieldmap)
+        from .reach import check_with_control
+        more, notes = check_with_control(f, args.control)
+        findings += more
+        print("\n".join(notes))
     for finding in findings:
         print(finding)
     print(f"{args.file}: {len(findings)} finding{'' if len(findings) == 1 else 's'}" if findings

@@ -5,6 +5,7 @@ import math
 
 import numpy as np
 
+from .control import read_control, read_map
 from .grid import AXIS_RADIUS, node_radii
 
 # The file's on-axis field and the table's on-axis column, interpolated along z, differ by the
@@ -48,7 +49,7 @@ def check_reach(f, fieldmap):
         corner = float(radii.max())
         findings.append(f"map: {int(beyond.sum()) * len(f.z_grid)} nodes ({int(beyond.sum())} of the"
                         f" {radii.size} x-y nodes) lie beyond the map's radius {r_last:.6g}, corners at"
-                        f" r = {corner:.6g}; an aperture up to {_floor_digits(r_last / math.sqrt(2))} fits")
+                        f" r = {corner:.6g}; an aperture up to {_floor_digits(r_last / math.sqrt(2)):.6g} fits")
     inside_first = radii < r_first
     if inside_first.any():
         findings.append(f"map: {int(inside_first.sum()) * len(f.z_grid)} nodes lie at radii below the map's"
@@ -59,7 +60,7 @@ def check_reach(f, fieldmap):
         findings.append(f"map: {int(outside_z.sum()) * radii.size} nodes ({int(outside_z.sum())} of the"
                         f" {len(f.z_grid)} z planes, z {f.z_grid[outside_z].min():.6g} .. "
                         f"{f.z_grid[outside_z].max():.6g}) lie beyond the map's ends {z_first:.6g} and"
-                        f" {z_last:.6g}; an element length d_elm up to {_floor_digits(2 * reach)} fits")
+                        f" {z_last:.6g}; an element length d_elm up to {_floor_digits(2 * reach):.6g} fits")
     return findings
 
 
@@ -96,13 +97,29 @@ def axis_departure(f, fieldmap):
     return float(departure[worst]), float(departure[worst]) / peak if peak else math.inf, float(z[worst])
 
 
-def check_axis_departure(f, fieldmap):
-    """A finding when the on-axis field departs from the table's by more than AXIS_TOLERANCE."""
-    found = axis_departure(f, fieldmap)
-    if found is None or found[1] <= AXIS_TOLERANCE:
-        return []
+def _departure_text(f, found):
     departure, share, z = found
-    return [f"axis: the on-axis {f.kind or 'F'}z departs from the table's on-axis column by up to"
-            f" {departure:.4g} ({share:.3g} of its peak) at z = {z:.6g}"]
+    return (f"the on-axis {f.kind or 'F'}z departs from the table's on-axis column by up to {departure:.4g}"
+            f" ({share:.3g} of its peak) at z = {z:.6g}")
+
+
+def check_with_control(f, control_path):
+    """All checks against the control file of the conversion and the table it names.
+
+    Returns
+    -------
+    findings : list of str
+    notes : list of str
+        What is worth knowing without being a finding: the on-axis departure.
+    """
+    control = read_control(control_path)
+    fieldmap = read_map(control)
+    findings = check_grid_matches_control(f, control) + check_reach(f, fieldmap)
+    found = axis_departure(f, fieldmap)
+    if found is None:
+        return findings, ["no grid node on the axis inside the map: the on-axis field is not compared"]
+    if found[1] > AXIS_TOLERANCE:
+        findings.append("axis: " + _departure_text(f, found))
+    return findings, [_departure_text(f, found)]
 
 
