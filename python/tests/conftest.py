@@ -1,0 +1,56 @@
+"""Shared fixtures: conversions of analytic tables and of the bundled example by the built
+converter (P2K_CONVERTER), made once per session in temporary folders."""
+
+import os
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.dirname(HERE))
+sys.path.insert(0, HERE)
+
+import analytic  # noqa: E402
+
+SOURCE_DIR = os.environ.get("P2K_SOURCE_DIR", os.path.dirname(os.path.dirname(HERE)))
+
+
+@pytest.fixture(scope="session", autouse=True)
+def converter_path():
+    path = os.environ.get("P2K_CONVERTER")
+    if not path or not os.access(path, os.X_OK):
+        pytest.exit("P2K_CONVERTER must name the built converter (ctest sets it)", returncode=2)
+    return path
+
+
+@pytest.fixture(scope="session")
+def conversion(tmp_path_factory):
+    """convert(field name, half, kmirror_z, **control) -> path of the output, made once."""
+    made = {}
+
+    def convert(name, half=0, kmirror_z=0, **control):
+        key = (name, half, kmirror_z, tuple(sorted(control.items())))
+        if key not in made:
+            folder = tmp_path_factory.mktemp(f"{name}_{half}_{kmirror_z}")
+            made[key] = analytic.convert(str(folder), analytic.FIELDS[name], half, kmirror_z, **control)
+        return made[key]
+
+    return convert
+
+
+@pytest.fixture(scope="session")
+def example_files(tmp_path_factory, converter_path):
+    """The bundled example converted in layouts 0, 1 and 2: {layout: path}."""
+    files = {}
+    for layout in (0, 1, 2):
+        folder = tmp_path_factory.mktemp(f"lens{layout}")
+        shutil.copytree(os.path.join(SOURCE_DIR, "examples", "lens"), folder, dirs_exist_ok=True)
+        control = folder / "poisson_to_kavro.dat"
+        lines = control.read_text().splitlines()
+        lines[6] = f"{layout}        kform_3D"
+        control.write_text("\n".join(lines) + "\n")
+        subprocess.run([converter_path], cwd=folder, check=True, capture_output=True)
+        files[layout] = str(folder / "eh_EMS.#01")
+    return files
