@@ -4,7 +4,7 @@
 #   PREFIX/bin/kavro-field                  the companion's launcher
 #   PREFIX/lib/kavro-field/kavro_field/     its package, found by the launcher beside ../lib
 #   PREFIX/share/man/man1/                  poisson_to_kavro.1, kavro-field.1
-#   PREFIX/share/doc/poisson-to-kavro/      README.md
+#   PREFIX/share/doc/poisson-to-kavro/      README.md and the picture it shows
 # Debian package names allow no underscore; the documentation folder follows the package's name.
 set(P2K_PACKAGE poisson-to-kavro)
 set(CMAKE_INSTALL_DOCDIR share/doc/${P2K_PACKAGE} CACHE PATH "documentation folder")
@@ -21,6 +21,7 @@ foreach(page poisson_to_kavro.1 kavro-field.1)
   install(FILES ${CMAKE_BINARY_DIR}/man/${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES docs/kavro-field-lens.png DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${P2K_PACKAGE})
