@@ -29,7 +29,7 @@ def vti_document(f):
     The grid is uniform, so origin and spacing describe it; the field name is "E", "B" or "field".
     """
     nx, ny, nz = f.Fx.shape
-    spacing = [(g[-1] - g[0]) / (len(g) - 1) for g in f.grids]
+    spacing = [float((g[-1] - g[0]) / (len(g) - 1)) for g in f.grids]
     # Point (i, j, k) is tuple number i + nx (j + ny k): Fortran order of [i, j, k].
     points = np.stack([c.ravel(order="F") for c in f.components], axis=1).astype("<f8")
     raw = points.tobytes()
@@ -39,7 +39,7 @@ def vti_document(f):
         '<?xml version="1.0"?>\n'
         '<VTKFile type="ImageData" version="0.1" byte_order="LittleEndian" header_type="UInt32">\n'
         f'  <ImageData WholeExtent="0 {nx - 1} 0 {ny - 1} 0 {nz - 1}"'
-        f' Origin="{f.x_grid[0]!r} {f.y_grid[0]!r} {f.z_grid[0]!r}"'
+        f' Origin="{float(f.x_grid[0])!r} {float(f.y_grid[0])!r} {float(f.z_grid[0])!r}"'
         f' Spacing="{spacing[0]!r} {spacing[1]!r} {spacing[2]!r}">\n'
         f'    <Piece Extent="0 {nx - 1} 0 {ny - 1} 0 {nz - 1}">\n'
         f'      <PointData Vectors="{f.field_name}">\n'
