@@ -16,10 +16,12 @@ public:
     explicit lines(std::vector<std::string> l) : lines_(std::move(l)) {
         unit = 1;
         file = "/x/poisson_to_kavro.dat";
+        for (auto& t : lines_) t.append(line_padding, '\0');
     }
     bool next_line(std::string_view& line) override {
         if (next_ >= lines_.size()) return false;
-        line = lines_[next_++];
+        const std::string& t = lines_[next_++];
+        line = std::string_view(t.data(), t.size() - line_padding);
         return true;
     }
     size_t consumed() const { return next_; }
