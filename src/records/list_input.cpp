@@ -16,6 +16,8 @@ namespace {
 bool blank(char c) { return c == ' ' || c == '\t'; }
 bool ends_value(char c) { return blank(c) || c == ',' || c == '/' || c == ')' || c == '*'; }
 bool digit(char c) { return c >= '0' && c <= '9'; }
+// The value of a digit; 10 or more for any other character.
+unsigned digit_value(char c) { return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0'; }
 bool exponent_letter(char c) {
     return c == 'e' || c == 'E' || c == 'd' || c == 'D' || c == 'q' || c == 'Q';
 }
@@ -179,7 +181,7 @@ inline const char* quick_real(const char* p, const char* end, double& out) {
     if (*p == '-' || *p == '+') ++p;
     uint64_t m = 0;
     const char* const int_start = p;
-    for (unsigned d; (d = static_cast<unsigned>(static_cast<unsigned char>(*p)) - '0') < 10; ++p) m = m * 10 + d;
+    for (unsigned d; (d = digit_value(*p)) < 10; ++p) m = m * 10 + d;
     int count = static_cast<int>(p - int_start);  // digits taken into m (a long run is refused below)
     int scale = 0;  // decimal exponent of m's last digit
     if (*p == '.') {
@@ -198,13 +200,20 @@ inline const char* quick_real(const char* p, const char* end, double& out) {
         ++p;
         const bool exp_negative = *p == '-';
         if (*p == '-' || *p == '+') ++p;
-        // Up to 4 digits; a fifth is refused below as a constant that does not end.
-        int x = 0;
-        int n = 0;
-        for (unsigned d; n < 4 && (d = static_cast<unsigned>(static_cast<unsigned char>(p[n])) - '0') < 10; ++n)
-            x = x * 10 + static_cast<int>(d);
-        if (n == 0) return nullptr;
-        p += n;
+        // Up to 4 digits, two of them in the common case; a fifth is refused below as a constant
+        // that does not end.
+        const unsigned d0 = digit_value(p[0]), d1 = digit_value(p[1]);
+        int x;
+        if (d0 < 10 && d1 < 10 && digit_value(p[2]) >= 10) {
+            x = static_cast<int>(d0 * 10 + d1);
+            p += 2;
+        } else {
+            x = 0;
+            int n = 0;
+            for (unsigned d; n < 4 && (d = digit_value(p[n])) < 10; ++n) x = x * 10 + static_cast<int>(d);
+            if (n == 0) return nullptr;
+            p += n;
+        }
         scale += exp_negative ? -x : x;
     }
     if (p != end && !blank(*p)) return nullptr;
@@ -255,7 +264,10 @@ void read_list(line_source& in, const list_item* items, size_t count) {
     const char* p = line.data();
     const char* const end = p + line.size();
     while (filled < count && items[filled].type == list_item::kind::real) {
-        while (blank(*p)) ++p;
+        while (*p == ' ') ++p;
+        if (*p == '\t') {
+            while (blank(*p)) ++p;
+        }
         if (p == end) break;
         double v;
         const char* const next = quick_real(p, end, v);
