@@ -192,7 +192,7 @@ inline const char* quick_real(const char* p, const char* end, double& out) {
             count += r.count;
             scale -= r.count;
             p += r.count;
-            if (r.count < 8) break;
+            if (r.count < 8 || digit_value(*p) >= 10) break;
         }
     }
     if (count == 0 || count > 19) return nullptr;

@@ -250,9 +250,10 @@ void format_real24(double x, char* out) {
         const int t = 14 - exp10;
         const u128 num = static_cast<u128>(m) * pow5_narrow[static_cast<size_t>(t)];
         const int sh = -(e + t);
-        uint64_t q = static_cast<uint64_t>(num >> sh);
-        const uint64_t rest = static_cast<uint64_t>(num) & ((uint64_t{1} << sh) - 1);
-        const uint64_t half = uint64_t{1} << (sh - 1);
+        const auto low = static_cast<uint64_t>(num), high = static_cast<uint64_t>(num >> 64);
+        uint64_t q = (low >> sh) | (high << (64 - sh));
+        const uint64_t rest = low << (64 - sh);  // the bits shifted out, at the top of a word
+        constexpr uint64_t half = uint64_t{1} << 63;
         q += (rest > half || (rest == half && (q & 1) != 0)) ? 1 : 0;
         int k = exp10 + 1;  // the value is 0.d1..d15 x 10^k
         if (q == pow10_table[15]) {  // carried into a new leading digit
