@@ -5,6 +5,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace p2k {
 
@@ -164,6 +167,34 @@ inline bool round_digits(uint64_t m, int e, int exp10_guess, int p, rounded& out
     return false;
 }
 
+#if defined(__SSE2__)
+// Eight decimal digits of v < 10^8 in the eight 16-bit lanes of a vector, the first digit in the
+// lowest: v split into two 4-digit halves, each spread over four lanes and divided there by
+// 1000, 100, 10 and 1 with fixed-point multiplications, then each lane less ten times the lane
+// before it. Exact for every v < 10^8 (checked over all of them).
+__m128i digit_lanes8(uint32_t v) {
+    const __m128i div10000 = _mm_set1_epi32(static_cast<int>(0xd1b71759u));
+    const __m128i div_powers = _mm_setr_epi16(8389, 5243, 13108, static_cast<short>(0x8000), 8389, 5243, 13108,
+                                              static_cast<short>(0x8000));
+    const __m128i shift_powers = _mm_setr_epi16(1 << 7, 1 << 11, 1 << 13, static_cast<short>(0x8000), 1 << 7, 1 << 11,
+                                                1 << 13, static_cast<short>(0x8000));
+    const __m128i abcdefgh = _mm_cvtsi32_si128(static_cast<int>(v));
+    const __m128i abcd = _mm_srli_epi64(_mm_mul_epu32(abcdefgh, div10000), 45);
+    const __m128i efgh = _mm_sub_epi32(abcdefgh, _mm_mul_epu32(abcd, _mm_set1_epi32(10000)));
+    const __m128i halves = _mm_slli_epi64(_mm_unpacklo_epi16(abcd, efgh), 2);
+    const __m128i pairs = _mm_unpacklo_epi16(halves, halves);
+    const __m128i spread = _mm_unpacklo_epi32(pairs, pairs);
+    const __m128i prefixes = _mm_mulhi_epu16(_mm_mulhi_epu16(spread, div_powers), shift_powers);  // a, ab, abc, abcd, ...
+    return _mm_sub_epi16(prefixes, _mm_slli_epi64(_mm_mullo_epi16(prefixes, _mm_set1_epi16(10)), 16));
+}
+
+// Sixteen decimal digits of v < 10^16, leading zeros included.
+void digits16(uint64_t v, char* out) {
+    const __m128i d = _mm_packus_epi16(digit_lanes8(static_cast<uint32_t>(v / 100000000)),
+                                       digit_lanes8(static_cast<uint32_t>(v % 100000000)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_add_epi8(d, _mm_set1_epi8('0')));
+}
+#else
 // Eight decimal digits of v < 10^8 as ASCII in one word, the first digit in the lowest byte:
 // split into 4-digit, 2-digit and 1-digit lanes by multiplications that stay within each lane.
 uint64_t ascii8(uint32_t v) {
@@ -175,19 +206,13 @@ uint64_t ascii8(uint32_t v) {
     return digits + 0x3030303030303030ULL;
 }
 
-// Sixteen decimal digits of v < 10^16, leading zeros included, character i in byte i.
-u128 ascii16(uint64_t v) {
-    return ascii8(static_cast<uint32_t>(v / 100000000)) | (static_cast<u128>(ascii8(static_cast<uint32_t>(v % 100000000))) << 64);
-}
-
-// Stores the bytes of a word in memory order (character i from byte i).
-void store16(char* p, u128 w) {
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(p, &w, 16);
-    } else {
-        for (int i = 0; i < 16; ++i) p[i] = static_cast<char>(w >> (8 * i));
+// Sixteen decimal digits of v < 10^16, leading zeros included.
+void digits16(uint64_t v, char* out) {
+    for (const uint64_t w : {ascii8(static_cast<uint32_t>(v / 100000000)), ascii8(static_cast<uint32_t>(v % 100000000))}) {
+        for (int i = 0; i < 8; ++i) *out++ = static_cast<char>(w >> (8 * i));
     }
 }
+#endif
 
 // Everything outside the fixed form, and the values at its ends that round out of it: NaN,
 // infinities, zero, subnormals and the exponent form. Kept out of line so that the fixed form
@@ -215,12 +240,13 @@ void store16(char* p, u128 w) {
     const int exp10_guess = ((biased - 1023) * 78913) >> 18;  // floor(log10(2^(biased-1023)))
     rounded r;
     if (!round_digits(m, e, exp10_guess, 16, r)) return format_real24_by_to_chars(x, out);
-    // "  d.dddddddddddddddE+0xx", the sign in column 1 for negatives; assembled in registers and
-    // stored, never read back.
+    // "  d.dddddddddddddddE+0xx", the sign in column 1 for negatives.
+    char d[16];
+    digits16(r.n, d);
     out[0] = out[1] = ' ';
-    const u128 d = ascii16(r.n);
-    store16(out + 2, (d & 0xff) | (static_cast<u128>('.') << 8) | ((d >> 8) << 16));
-    out[18] = static_cast<char>(d >> 120);
+    out[2] = d[0];
+    out[3] = '.';
+    std::memcpy(out + 4, d + 1, 15);
     if (negative) out[1] = '-';
     out[19] = 'E';
     out[20] = r.exp10 < 0 ? '-' : '+';
@@ -265,7 +291,7 @@ void format_real24(double x, char* out) {
             // "0d1..d15" at column 2, the digits after the point moved one column right, the
             // point, then the leading and trailing blanks and the sign.
             char d[32];
-            store16(d, ascii16(q));
+            digits16(q, d);
             std::memcpy(d + 16, d, 16);  // defined bytes for the second copy to run over
             char f[40];
             std::memcpy(f + 2, d, 16);
