@@ -254,29 +254,13 @@ void read_fixed(line_source& in, char* out, size_t len) {
     std::memset(out + n, ' ', len - n);
 }
 
-void read_list(line_source& in, const list_item* items, size_t count) {
+namespace {
+
+// The general rules, from position `pos` of `line` with `filled` items already filled: null
+// values, repeat counts, slashes, values of every form and statements over several lines.
+[[gnu::noinline]] void read_list_general(line_source& in, const list_item* items, size_t count, std::string_view line,
+                                         size_t pos, size_t filled) {
     thread_local std::string scratch;
-    std::string_view line;
-    if (!in.next_line(line)) fail(in, msg_end_of_file);
-    // The common statement first: real items whose values stand on this line, separated by
-    // blanks and tabs, each plain. Where that ends, the general rules go on from the same place.
-    size_t filled = 0;
-    const char* p = line.data();
-    const char* const end = p + line.size();
-    while (filled < count && items[filled].type == list_item::kind::real) {
-        while (*p == ' ') ++p;
-        if (*p == '\t') {
-            while (blank(*p)) ++p;
-        }
-        if (p == end) break;
-        double v;
-        const char* const next = quick_real(p, end, v);
-        if (next == nullptr) break;
-        *static_cast<double*>(items[filled++].target) = v;
-        p = next;
-    }
-    if (filled == count) return;
-    size_t pos = static_cast<size_t>(p - line.data());
     bool after_comma = filled == 0;  // a comma at the very start of the statement gives a null value
     while (filled < count) {
         while (pos < line.size() && blank(line[pos])) ++pos;
@@ -325,6 +309,32 @@ void read_list(line_source& in, const list_item* items, size_t count) {
         for (int32_t r = 0; r < repeat && filled < count; ++r) store(in, items[filled++], token, scratch);
         after_comma = false;
     }
+}
+
+
+}  // namespace
+
+void read_list(line_source& in, const list_item* items, size_t count) {
+    std::string_view line;
+    if (!in.next_line(line)) fail(in, msg_end_of_file);
+    // The common statement first: real items whose values stand on this line, separated by
+    // blanks and tabs, each plain. Where that ends, the general rules go on from the same place.
+    size_t filled = 0;
+    const char* p = line.data();
+    const char* const end = p + line.size();
+    while (filled < count && items[filled].type == list_item::kind::real) {
+        while (*p == ' ') ++p;
+        if (*p == '\t') {
+            while (blank(*p)) ++p;
+        }
+        if (p == end) break;
+        double v;
+        const char* const next = quick_real(p, end, v);
+        if (next == nullptr) break;
+        *static_cast<double*>(items[filled++].target) = v;
+        p = next;
+    }
+    if (filled < count) read_list_general(in, items, count, line, static_cast<size_t>(p - line.data()), filled);
 }
 
 }  // namespace p2k
