@@ -179,9 +179,15 @@ constexpr uint64_t int_pow10[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 100
 inline const char* quick_real(const char* p, const char* end, double& out) {
     const bool negative = *p == '-';
     if (*p == '-' || *p == '+') ++p;
-    uint64_t m = 0;
+    // The integer part, most often one digit.
+    uint64_t m = digit_value(p[0]);
     const char* const int_start = p;
-    for (unsigned d; (d = digit_value(*p)) < 10; ++p) m = m * 10 + d;
+    if (m < 10 && digit_value(p[1]) >= 10) {
+        ++p;
+    } else {
+        m = 0;
+        for (unsigned d; (d = digit_value(*p)) < 10; ++p) m = m * 10 + d;
+    }
     int count = static_cast<int>(p - int_start);  // digits taken into m (a long run is refused below)
     int scale = 0;  // decimal exponent of m's last digit
     if (*p == '.') {
