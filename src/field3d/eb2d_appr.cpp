@@ -48,19 +48,22 @@ inline double approx(const double* c, const weights& w) {
 axis_stencil radial_stencil(const field_map& m, double r) { return stencil(m.r_node, m.Nr, r); }
 axis_stencil axial_stencil(const field_map& m, double z) { return stencil(m.z_node, m.Nz, z); }
 
-void evaluate_stencil(const field_map& m, const axis_stencil& radial, const axis_stencil& axial, double E_cyl[3],
-                      double B_cyl[3]) {
-    E_cyl[0] = E_cyl[1] = E_cyl[2] = 0;
-    B_cyl[0] = B_cyl[1] = B_cyl[2] = 0;
+void evaluate_kind(const map_array& radial_map, const map_array& axial_map, const axis_stencil& radial,
+                   const axis_stencil& axial, double cyl[3]) {
+    cyl[0] = cyl[1] = cyl[2] = 0;
     if (!radial.inside || !axial.inside) return;
     const double p = radial.offset, q = axial.offset;
     const double p2 = p * p, q2 = q * q;
     const weights w{(1 - p2) - q2, (p + p2) / 2, (p2 - p) / 2, (q + q2) / 2, (q2 - q) / 2, (p * q) / 4};
     const int32_t ir = radial.centre, iz = axial.centre;
-    E_cyl[0] = approx(&m.Er_map(ir, iz), w);
-    E_cyl[2] = approx(&m.Ez_map(ir, iz), w);
-    B_cyl[0] = approx(&m.Br_map(ir, iz), w);
-    B_cyl[2] = approx(&m.Bz_map(ir, iz), w);
+    cyl[0] = approx(&radial_map(ir, iz), w);
+    cyl[2] = approx(&axial_map(ir, iz), w);
+}
+
+void evaluate_stencil(const field_map& m, const axis_stencil& radial, const axis_stencil& axial, double E_cyl[3],
+                      double B_cyl[3]) {
+    evaluate_kind(m.Er_map, m.Ez_map, radial, axial, E_cyl);
+    evaluate_kind(m.Br_map, m.Bz_map, radial, axial, B_cyl);
 }
 
 void EB2D_APPR(const field_map& m, double r, double z, double E_cyl[3], double B_cyl[3]) {

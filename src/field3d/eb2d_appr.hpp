@@ -17,6 +17,9 @@ struct axis_stencil {
 };
 axis_stencil radial_stencil(const field_map& m, double r);
 axis_stencil axial_stencil(const field_map& m, double z);
+// One field kind alone, from its radial and axial maps: (radial, 0, axial).
+void evaluate_kind(const map_array& radial_map, const map_array& axial_map, const axis_stencil& radial,
+                   const axis_stencil& axial, double cyl[3]);
 void evaluate_stencil(const field_map& m, const axis_stencil& radial, const axis_stencil& axial, double E_cyl[3],
                       double B_cyl[3]);
 

@@ -45,10 +45,18 @@ void sample_field(run_state& s) {
     s.console.line(int32_t{grid_ny}, g.ymws[0], g.ymws[1]);
     s.console.line(int32_t{grid_nz}, g.zmws[0], g.zmws[1]);
 
-    // EB2D_APPR at every node, its two halves computed once per radius and once per z.
+    // EB2D_APPR at every node, its two halves computed once per radius and once per z. Only the
+    // kind of field the table holds is evaluated and stored: the arrays of the other kind are
+    // never written to a file, and they stay as zero as the table left their maps.
     std::array<axis_stencil, grid_nz + 1> along_z;
     for (size_t k = 1; k <= grid_nz; ++k) along_z[k] = axial_stencil(s.map, g.z_grid[k]);
+    const bool electric = c.iflag_EH == 0;
+    const map_array& radial_map = electric ? s.map.Er_map : s.map.Br_map;
+    const map_array& axial_map = electric ? s.map.Ez_map : s.map.Bz_map;
     field_3d& f = s.field;
+    grid_array& out_x = electric ? f.Ex : f.Bx;
+    grid_array& out_y = electric ? f.Ey : f.By;
+    grid_array& out_z = electric ? f.Ez : f.Bz;
     for (int i = 1; i <= grid_nx; ++i) {
         const double x = g.x_grid[static_cast<size_t>(i)];
         for (int j = 1; j <= grid_ny; ++j) {
@@ -56,22 +64,17 @@ void sample_field(run_state& s) {
             const double r = std::sqrt(x * x + y * y);
             const axis_stencil radial = radial_stencil(s.map, r);
             for (int k = 1; k <= grid_nz; ++k) {
-                double E_cyl[3], B_cyl[3];
-                evaluate_stencil(s.map, radial, along_z[static_cast<size_t>(k)], E_cyl, B_cyl);
+                double cyl[3];
+                evaluate_kind(radial_map, axial_map, radial, along_z[static_cast<size_t>(k)], cyl);
                 const size_t at = grid_array::at(i, j, k);
                 if (r > 1e-12) {
-                    f.Ex.v[at] = (x * E_cyl[0]) / r;
-                    f.Ey.v[at] = (y * E_cyl[0]) / r;
-                    f.Bx.v[at] = (x * B_cyl[0]) / r;
-                    f.By.v[at] = (y * B_cyl[0]) / r;
+                    out_x.v[at] = (x * cyl[0]) / r;
+                    out_y.v[at] = (y * cyl[0]) / r;
                 } else {
-                    f.Ex.v[at] = 0;
-                    f.Ey.v[at] = 0;
-                    f.Bx.v[at] = 0;
-                    f.By.v[at] = 0;
+                    out_x.v[at] = 0;
+                    out_y.v[at] = 0;
                 }
-                f.Ez.v[at] = E_cyl[2];
-                f.Bz.v[at] = B_cyl[2];
+                out_z.v[at] = cyl[2];
             }
         }
     }

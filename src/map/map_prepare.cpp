@@ -7,15 +7,16 @@
 namespace p2k {
 namespace {
 
-// Mirrors all four maps: positive modes hold the half z >= 0 (first table row on the mirror
+// Mirrors the radial and the axial map of the table's kind (the other two hold only zeros, never
+// read into a file): positive modes hold the half z >= 0 (first table row on the mirror
 // plane), negative modes the half z <= 0 (last table row on it). The mirror-plane row keeps the
 // table's values; the mirrored rows of the odd components are negated.
-void mirror(field_map& m, int32_t kmirror_z) {
+void mirror(field_map& m, map_array& radial, map_array& axial, int32_t kmirror_z) {
     const int32_t nz = m.Nz;
     const int32_t full = 2 * nz - 1;
     const bool axial_odd = kmirror_z == 1 || kmirror_z == -1;
-    map_array* maps[4] = {&m.Er_map, &m.Ez_map, &m.Br_map, &m.Bz_map};
-    const bool negated[4] = {!axial_odd, axial_odd, !axial_odd, axial_odd};
+    map_array* maps[2] = {&radial, &axial};
+    const bool negated[2] = {!axial_odd, axial_odd};
 
     int32_t first = nz + 1, last = full;  // rows written by the mirror
     if (kmirror_z > 0) {
@@ -27,7 +28,7 @@ void mirror(field_map& m, int32_t kmirror_z) {
     }
     for (int32_t row = first; row <= last; ++row)
         for (int32_t ir = 1; ir <= m.Nr; ++ir)
-            for (int f = 0; f < 4; ++f) {
+            for (int f = 0; f < 2; ++f) {
                 const double v = (*maps[f])(ir, full - row + 1);
                 (*maps[f])(ir, row) = negated[f] ? -v : v;
             }
@@ -40,7 +41,9 @@ void mirror(field_map& m, int32_t kmirror_z) {
 
 void prepare_map(run_state& s) {
     field_map& m = s.map;
-    if (mirror_mode(s.control.kmirror_z)) mirror(m, s.control.kmirror_z);
+    const bool electric = s.control.iflag_EH == 0;
+    if (mirror_mode(s.control.kmirror_z))
+        mirror(m, electric ? m.Er_map : m.Br_map, electric ? m.Ez_map : m.Bz_map, s.control.kmirror_z);
 
     const double dr = (m.Rmax - m.Rmin) / static_cast<double>(m.Nr - 1);
     for (int32_t ir = 1; ir <= m.Nr; ++ir) m.r_node[static_cast<size_t>(ir)] = static_cast<double>(ir - 1) * dr + m.Rmin;

@@ -22,8 +22,7 @@ void load_rows(run_state& s, text_input& in) {
     const double scale = electric ? s.control.scale_E : s.control.scale_B;
     map_array& radial = electric ? m.Er_map : m.Br_map;
     map_array& axial = electric ? m.Ez_map : m.Bz_map;
-    map_array& other_radial = electric ? m.Br_map : m.Er_map;
-    map_array& other_axial = electric ? m.Bz_map : m.Ez_map;
+    // The maps of the other kind are left as they start, zero: writing zeros would only touch pages.
     // A null value keeps the value of the row before.
     double tab_c1 = 0, tab_c2 = 0, tab_f1 = 0, tab_f2 = 0;
     const list_item row[4] = {item(tab_c1), item(tab_c2), item(tab_f1), item(tab_f2)};
@@ -32,8 +31,6 @@ void load_rows(run_state& s, text_input& in) {
             read_list(in, row, 4);
             radial(ir, iz) = tab_f1 * scale;
             axial(ir, iz) = tab_f2 * scale;
-            other_radial(ir, iz) = 0;
-            other_axial(ir, iz) = 0;
         }
     }
 }

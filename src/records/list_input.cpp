@@ -16,6 +16,8 @@ namespace {
 bool blank(char c) { return c == ' ' || c == '\t'; }
 bool ends_value(char c) { return blank(c) || c == ',' || c == '/' || c == ')' || c == '*'; }
 bool digit(char c) { return c >= '0' && c <= '9'; }
+// The value of a digit; 10 or more for any other character.
+unsigned digit_value(char c) { return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0'; }
 bool exponent_letter(char c) {
     return c == 'e' || c == 'E' || c == 'd' || c == 'D' || c == 'q' || c == 'Q';
 }
@@ -132,75 +134,104 @@ void store(const line_source& in, const list_item& it, std::string_view token, s
         *static_cast<double*>(it.target) = real_value(in, c, scratch);
 }
 
-// Eight digits at p, when all eight are digits: their value; else -1. The bytes are read as one
-// little-endian word and combined in lanes (pairs, then fours, then the eight).
-int64_t eight_digits(const char* p) {
-    if constexpr (std::endian::native != std::endian::little) {
-        return -1;
-    } else {
-        uint64_t w;
-        std::memcpy(&w, p, 8);
-        if ((((w + 0x4646464646464646ULL) | (w - 0x3030303030303030ULL)) & 0x8080808080808080ULL) != 0) return -1;
-        w -= 0x3030303030303030ULL;
-        w = w * 10 + (w >> 8);
-        w = (((w & 0x000000ff000000ffULL) * (100 + (1000000ULL << 32))) +
-             (((w >> 16) & 0x000000ff000000ffULL) * (1 + (10000ULL << 32)))) >> 32;
-        return static_cast<int64_t>(static_cast<uint32_t>(w));
-    }
+// Digit values in the bytes of a little-endian word, the first digit in the lowest byte, the
+// leading ones possibly zero: their value as one decimal number, combined in lanes (pairs, then
+// fours, then the eight).
+uint64_t lanes_value(uint64_t w) {
+    w = w * 10 + (w >> 8);
+    w = (((w & 0x000000ff000000ffULL) * (100 + (1000000ULL << 32))) +
+         (((w >> 16) & 0x000000ff000000ffULL) * (1 + (10000ULL << 32)))) >> 32;
+    return static_cast<uint32_t>(w);
 }
 
-// The common case of a real item, in one pass: a constant of at most 19 digits whose value is
-// exact as a 64-bit integer below 2^53 times or over a power of ten up to 10^22, both exact
-// doubles, so that one correctly rounded multiplication or division gives the correctly rounded
-// value, the same as the general conversion. The constant must end at the end of the line or at
-// a separator; anything else (a repeat count, a malformed or unusual constant) is left to the
-// general path. Returns the position after the constant, or 0 when it is left.
+// The digits at the start of the 8 bytes at p (at most 8) and their value. A byte is flagged as
+// no digit by one addition and one subtraction; lanes above the first flagged one may be garbled
+// by carries, but the first flag is exact.
+struct digit_run {
+    int count;
+    uint64_t value;
+};
+digit_run leading_digits(const char* p) {
+    uint64_t w = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&w, p, 8);
+    } else {
+        for (int i = 7; i >= 0; --i) w = (w << 8) | static_cast<unsigned char>(p[i]);
+    }
+    const uint64_t other = ((w + 0x4646464646464646ULL) | (w - 0x3030303030303030ULL)) & 0x8080808080808080ULL;
+    const int count = other == 0 ? 8 : std::countr_zero(other) / 8;
+    if (count == 0) return {0, 0};
+    // The digits moved to the top lanes: the lanes below become leading zeros.
+    return {count, lanes_value((w - 0x3030303030303030ULL) << (8 * (8 - count)))};
+}
+
+// The common case of a real item, in one pass over the padded line: a constant of at most 19
+// digits whose value is exact as a 64-bit integer below 2^53 times or over a power of ten up to
+// 10^22, both exact doubles, so that one correctly rounded multiplication or division gives the
+// correctly rounded value, the same as the general conversion. The constant must end at the end
+// of the line, a blank or a tab; anything else (a repeat count, a comma, a malformed or unusual
+// constant) is left to the general path. Returns the end of the constant, or nullptr when it is
+// left. The scan runs into the line's padding at most, whose first byte ends every loop.
 constexpr double exact_pow10[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr uint64_t int_pow10[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
 
-size_t quick_real(std::string_view line, size_t pos, double& out) {
-    const char* p = line.data() + pos;
-    const char* const end = line.data() + line.size();
+inline const char* quick_real(const char* p, const char* end, double& out) {
     const bool negative = *p == '-';
     if (*p == '-' || *p == '+') ++p;
-    uint64_t m = 0;
+    // The integer part, most often one digit.
+    uint64_t m = digit_value(p[0]);
     const char* const int_start = p;
-    while (p < end && digit(*p)) m = m * 10 + static_cast<uint64_t>(*p++ - '0');
-    size_t count = static_cast<size_t>(p - int_start);  // digits taken into m
-    int scale = 0;  // decimal exponent of m's last digit
-    if (p < end && *p == '.') {
-        const char* const frac_start = ++p;
-        while (end - p >= 8) {
-            const int64_t eight = eight_digits(p);
-            if (eight < 0) break;
-            m = m * 100000000 + static_cast<uint64_t>(eight);
-            p += 8;
-        }
-        while (p < end && digit(*p)) m = m * 10 + static_cast<uint64_t>(*p++ - '0');
-        scale = -static_cast<int>(p - frac_start);
-        count += static_cast<size_t>(p - frac_start);
-    }
-    if (count == 0 || count > 19) return 0;
-    if (p < end && exponent_letter(*p)) {
+    if (m < 10 && digit_value(p[1]) >= 10) {
         ++p;
-        const bool exp_negative = p < end && *p == '-';
-        if (p < end && (*p == '-' || *p == '+')) ++p;
-        const char* const first = p;
-        int x = 0;
-        while (p < end && digit(*p) && p - first < 4) x = x * 10 + (*p++ - '0');
-        if (p == first) return 0;
+    } else {
+        m = 0;
+        for (unsigned d; (d = digit_value(*p)) < 10; ++p) m = m * 10 + d;
+    }
+    int count = static_cast<int>(p - int_start);  // digits taken into m (a long run is refused below)
+    int scale = 0;  // decimal exponent of m's last digit
+    if (*p == '.') {
+        ++p;
+        for (;;) {
+            const digit_run r = leading_digits(p);
+            m = m * int_pow10[r.count] + r.value;
+            count += r.count;
+            scale -= r.count;
+            p += r.count;
+            if (r.count < 8 || digit_value(*p) >= 10) break;
+        }
+    }
+    if (count == 0 || count > 19) return nullptr;
+    if (const char c = static_cast<char>(*p | 0x20); c == 'e' || c == 'd' || c == 'q') {
+        ++p;
+        const bool exp_negative = *p == '-';
+        if (*p == '-' || *p == '+') ++p;
+        // Up to 4 digits, two of them in the common case; a fifth is refused below as a constant
+        // that does not end.
+        const unsigned d0 = digit_value(p[0]), d1 = digit_value(p[1]);
+        int x;
+        if (d0 < 10 && d1 < 10 && digit_value(p[2]) >= 10) {
+            x = static_cast<int>(d0 * 10 + d1);
+            p += 2;
+        } else {
+            x = 0;
+            int n = 0;
+            for (unsigned d; n < 4 && (d = digit_value(p[n])) < 10; ++n) x = x * 10 + static_cast<int>(d);
+            if (n == 0) return nullptr;
+            p += n;
+        }
         scale += exp_negative ? -x : x;
     }
-    if (p < end && (!ends_value(*p) || *p == '*')) return 0;
-    if (m > (uint64_t{1} << 53)) return 0;
+    if (p != end && !blank(*p)) return nullptr;
+    if (m > (uint64_t{1} << 53)) return nullptr;
     double v = static_cast<double>(m);
     if (m != 0) {
-        if (scale < -22 || scale > 22) return 0;
+        if (scale < -22 || scale > 22) return nullptr;
         if (scale < 0) v = v / exact_pow10[-scale];
         else v = v * exact_pow10[scale];
     }
     out = negative ? -v : v;
-    return static_cast<size_t>(p - line.data());
+    return p;
 }
 
 int32_t repeat_count(const line_source& in, std::string_view t) {
@@ -229,13 +260,14 @@ void read_fixed(line_source& in, char* out, size_t len) {
     std::memset(out + n, ' ', len - n);
 }
 
-void read_list(line_source& in, const list_item* items, size_t count) {
+namespace {
+
+// The general rules, from position `pos` of `line` with `filled` items already filled: null
+// values, repeat counts, slashes, values of every form and statements over several lines.
+[[gnu::noinline]] void read_list_general(line_source& in, const list_item* items, size_t count, std::string_view line,
+                                         size_t pos, size_t filled) {
     thread_local std::string scratch;
-    std::string_view line;
-    if (!in.next_line(line)) fail(in, msg_end_of_file);
-    size_t pos = 0;
-    size_t filled = 0;
-    bool after_comma = true;  // a comma at the very start of the statement gives a null value
+    bool after_comma = filled == 0;  // a comma at the very start of the statement gives a null value
     while (filled < count) {
         while (pos < line.size() && blank(line[pos])) ++pos;
         if (pos == line.size()) {
@@ -254,9 +286,9 @@ void read_list(line_source& in, const list_item* items, size_t count) {
 
         if (items[filled].type == list_item::kind::real) {
             double v;
-            if (size_t next = quick_real(line, pos, v); next != 0) {
+            if (const char* next = quick_real(line.data() + pos, line.data() + line.size(), v); next != nullptr) {
                 *static_cast<double*>(items[filled++].target) = v;
-                pos = next;
+                pos = static_cast<size_t>(next - line.data());
                 after_comma = false;
                 continue;
             }
@@ -283,6 +315,32 @@ void read_list(line_source& in, const list_item* items, size_t count) {
         for (int32_t r = 0; r < repeat && filled < count; ++r) store(in, items[filled++], token, scratch);
         after_comma = false;
     }
+}
+
+
+}  // namespace
+
+void read_list(line_source& in, const list_item* items, size_t count) {
+    std::string_view line;
+    if (!in.next_line(line)) fail(in, msg_end_of_file);
+    // The common statement first: real items whose values stand on this line, separated by
+    // blanks and tabs, each plain. Where that ends, the general rules go on from the same place.
+    size_t filled = 0;
+    const char* p = line.data();
+    const char* const end = p + line.size();
+    while (filled < count && items[filled].type == list_item::kind::real) {
+        while (*p == ' ') ++p;
+        if (*p == '\t') {
+            while (blank(*p)) ++p;
+        }
+        if (p == end) break;
+        double v;
+        const char* const next = quick_real(p, end, v);
+        if (next == nullptr) break;
+        *static_cast<double*>(items[filled++].target) = v;
+        p = next;
+    }
+    if (filled < count) read_list_general(in, items, count, line, static_cast<size_t>(p - line.data()), filled);
 }
 
 }  // namespace p2k

@@ -5,6 +5,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace p2k {
 
@@ -103,6 +106,14 @@ constexpr std::array<T, N> powers_of(T base) {
 constexpr auto pow5_table = powers_of<u128, max_pow5 + 1>(5);
 constexpr auto pow10_table = powers_of<uint64_t, 18>(10);
 constexpr auto pow10_wide = powers_of<u128, 25>(10);
+constexpr auto pow5_narrow = powers_of<uint64_t, 17>(5);
+
+// The smallest doubles at or above 10^n, n = -2 .. 15: 10^n itself from 1 up, and the doubles
+// nearest to 1/100 and 1/10, which lie just above them with no double in between. A positive
+// double a has the decimal exponent n (10^n <= a < 10^(n+1)) exactly when it lies between
+// decade_start[n + 2] and the next entry.
+constexpr double decade_start[18] = {0.01, 0.1, 1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6,
+                                     1e7,  1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 
 struct rounded {
     uint64_t n;
@@ -156,6 +167,34 @@ inline bool round_digits(uint64_t m, int e, int exp10_guess, int p, rounded& out
     return false;
 }
 
+#if defined(__SSE2__)
+// Eight decimal digits of v < 10^8 in the eight 16-bit lanes of a vector, the first digit in the
+// lowest: v split into two 4-digit halves, each spread over four lanes and divided there by
+// 1000, 100, 10 and 1 with fixed-point multiplications, then each lane less ten times the lane
+// before it. Exact for every v < 10^8 (checked over all of them).
+__m128i digit_lanes8(uint32_t v) {
+    const __m128i div10000 = _mm_set1_epi32(static_cast<int>(0xd1b71759u));
+    const __m128i div_powers = _mm_setr_epi16(8389, 5243, 13108, static_cast<short>(0x8000), 8389, 5243, 13108,
+                                              static_cast<short>(0x8000));
+    const __m128i shift_powers = _mm_setr_epi16(1 << 7, 1 << 11, 1 << 13, static_cast<short>(0x8000), 1 << 7, 1 << 11,
+                                                1 << 13, static_cast<short>(0x8000));
+    const __m128i abcdefgh = _mm_cvtsi32_si128(static_cast<int>(v));
+    const __m128i abcd = _mm_srli_epi64(_mm_mul_epu32(abcdefgh, div10000), 45);
+    const __m128i efgh = _mm_sub_epi32(abcdefgh, _mm_mul_epu32(abcd, _mm_set1_epi32(10000)));
+    const __m128i halves = _mm_slli_epi64(_mm_unpacklo_epi16(abcd, efgh), 2);
+    const __m128i pairs = _mm_unpacklo_epi16(halves, halves);
+    const __m128i spread = _mm_unpacklo_epi32(pairs, pairs);
+    const __m128i prefixes = _mm_mulhi_epu16(_mm_mulhi_epu16(spread, div_powers), shift_powers);  // a, ab, abc, abcd, ...
+    return _mm_sub_epi16(prefixes, _mm_slli_epi64(_mm_mullo_epi16(prefixes, _mm_set1_epi16(10)), 16));
+}
+
+// Sixteen decimal digits of v < 10^16, leading zeros included.
+void digits16(uint64_t v, char* out) {
+    const __m128i d = _mm_packus_epi16(digit_lanes8(static_cast<uint32_t>(v / 100000000)),
+                                       digit_lanes8(static_cast<uint32_t>(v % 100000000)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_add_epi8(d, _mm_set1_epi8('0')));
+}
+#else
 // Eight decimal digits of v < 10^8 as ASCII in one word, the first digit in the lowest byte:
 // split into 4-digit, 2-digit and 1-digit lanes by multiplications that stay within each lane.
 uint64_t ascii8(uint32_t v) {
@@ -167,23 +206,18 @@ uint64_t ascii8(uint32_t v) {
     return digits + 0x3030303030303030ULL;
 }
 
-// Sixteen decimal digits of v < 10^16, leading zeros included, character i in byte i.
-u128 ascii16(uint64_t v) {
-    return ascii8(static_cast<uint32_t>(v / 100000000)) | (static_cast<u128>(ascii8(static_cast<uint32_t>(v % 100000000))) << 64);
-}
-
-// Stores the bytes of a word in memory order (character i from byte i).
-void store16(char* p, u128 w) {
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(p, &w, 16);
-    } else {
-        for (int i = 0; i < 16; ++i) p[i] = static_cast<char>(w >> (8 * i));
+// Sixteen decimal digits of v < 10^16, leading zeros included.
+void digits16(uint64_t v, char* out) {
+    for (const uint64_t w : {ascii8(static_cast<uint32_t>(v / 100000000)), ascii8(static_cast<uint32_t>(v % 100000000))}) {
+        for (int i = 0; i < 8; ++i) *out++ = static_cast<char>(w >> (8 * i));
     }
 }
+#endif
 
-}  // namespace
-
-void format_real24(double x, char* out) {
+// Everything outside the fixed form, and the values at its ends that round out of it: NaN,
+// infinities, zero, subnormals and the exponent form. Kept out of line so that the fixed form
+// runs without its registers and stack.
+[[gnu::noinline]] void format_real24_exponent(double x, char* out) {
     uint64_t bits;
     std::memcpy(&bits, &x, 8);
     const int biased = static_cast<int>((bits >> 52) & 0x7ff);
@@ -201,35 +235,18 @@ void format_real24(double x, char* out) {
         return format_real24_by_to_chars(x, out);
     }
     const bool negative = (bits >> 63) != 0;
-    const double a = std::fabs(x);
     const uint64_t m = frac | (uint64_t{1} << 52);
     const int e = biased - 1075;                              // a = m x 2^e
     const int exp10_guess = ((biased - 1023) * 78913) >> 18;  // floor(log10(2^(biased-1023)))
-
-    // The field is assembled in registers and stored, never read back.
-    std::memcpy(out, "                        ", real_field_width);
     rounded r;
-    // The fixed form takes the values whose 15-digit rounding lies in [0.1, 1e15): all of
-    // [0.0999, 1e15) is looked at, the rounding decides at the ends.
-    if (a >= 0.0999 && a < 1e15 && round_digits(m, e, exp10_guess, 15, r)) {
-        const int k = r.exp10 + 1;  // the value is 0.d1..d15 x 10^k
-        if (k >= 0 && k <= 15) {
-            // d1..dk, the point, d(k+1)..d15 in columns 3 .. 18; "0." in columns 2, 3 when k = 0.
-            const u128 d = ascii16(r.n) >> 8;  // d1..d15: the 16-digit form has a leading zero
-            const int at = 8 * k;
-            const u128 low = d & ((static_cast<u128>(1) << at) - 1);
-            const u128 text = low | (static_cast<u128>('.') << at) | (((d >> at) << 8) << at);
-            store16(out + 3, text);
-            if (k == 0) out[2] = '0';
-            if (negative) out[k == 0 ? 1 : 2] = '-';
-            return;
-        }
-    }
     if (!round_digits(m, e, exp10_guess, 16, r)) return format_real24_by_to_chars(x, out);
-    // "  d.dddddddddddddddE+0xx", the sign in column 1 for negatives
-    const u128 d = ascii16(r.n);
-    store16(out + 2, (d & 0xff) | (static_cast<u128>('.') << 8) | ((d >> 8) << 16));
-    out[18] = static_cast<char>(d >> 120);
+    // "  d.dddddddddddddddE+0xx", the sign in column 1 for negatives.
+    char d[16];
+    digits16(r.n, d);
+    out[0] = out[1] = ' ';
+    out[2] = d[0];
+    out[3] = '.';
+    std::memcpy(out + 4, d + 1, 15);
     if (negative) out[1] = '-';
     out[19] = 'E';
     out[20] = r.exp10 < 0 ? '-' : '+';
@@ -237,6 +254,58 @@ void format_real24(double x, char* out) {
     out[21] = '0';
     out[22] = static_cast<char>('0' + ae / 10);
     out[23] = static_cast<char>('0' + ae % 10);
+}
+
+}  // namespace
+
+void format_real24(double x, char* out) {
+    // The fixed form takes the values whose 15-digit rounding lies in [0.1, 1e15): all of
+    // [0.0999, 1e15) is looked at, the rounding decides at the ends. There the decimal exponent
+    // comes from one comparison, and the 15 digits from the exact product m x 5^t (t <= 16, below
+    // 2^91) shifted right by s = -(e + t) bits (1 <= s <= 44): the bits shifted out decide the
+    // rounding exactly, ties to even.
+    const double a = std::fabs(x);
+    if (a >= 0.0999 && a < 1e15) {
+        uint64_t bits;
+        std::memcpy(&bits, &x, 8);
+        const int biased = static_cast<int>((bits >> 52) & 0x7ff);
+        const uint64_t m = (bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52);
+        const int e = biased - 1075;                              // a = m x 2^e
+        const int exp10_guess = ((biased - 1023) * 78913) >> 18;  // floor(log10(2^(biased-1023)))
+        const int exp10 = exp10_guess + (a >= decade_start[static_cast<size_t>(exp10_guess + 3)] ? 1 : 0);
+        const int t = 14 - exp10;
+        const u128 num = static_cast<u128>(m) * pow5_narrow[static_cast<size_t>(t)];
+        const int sh = -(e + t);
+        const auto low = static_cast<uint64_t>(num), high = static_cast<uint64_t>(num >> 64);
+        uint64_t q = (low >> sh) | (high << (64 - sh));
+        const uint64_t rest = low << (64 - sh);  // the bits shifted out, at the top of a word
+        constexpr uint64_t half = uint64_t{1} << 63;
+        q += (rest > half || (rest == half && (q & 1) != 0)) ? 1 : 0;
+        int k = exp10 + 1;  // the value is 0.d1..d15 x 10^k
+        if (q == pow10_table[15]) {  // carried into a new leading digit
+            q = pow10_table[14];
+            ++k;
+        }
+        if (k >= 0 && k <= 15) {
+            // Laid out in a scratch field by overlapping fixed-size copies, then copied whole:
+            // "0d1..d15" at column 2, the digits after the point moved one column right, the
+            // point, then the leading and trailing blanks and the sign.
+            char d[32];
+            digits16(q, d);
+            std::memcpy(d + 16, d, 16);  // defined bytes for the second copy to run over
+            char f[40];
+            std::memcpy(f + 2, d, 16);
+            std::memcpy(f + 4 + k, d + 1 + k, 16);
+            f[3 + k] = '.';
+            std::memcpy(f + 19, "        ", 8);
+            f[0] = f[1] = ' ';
+            if (k != 0) f[2] = ' ';
+            if ((bits >> 63) != 0) f[k == 0 ? 1 : 2] = '-';
+            std::memcpy(out, f, real_field_width);
+            return;
+        }
+    }
+    format_real24_exponent(x, out);
 }
 
 std::string shortest_text(double v) {

@@ -22,7 +22,7 @@ void text_input::open_old(int unit_, std::string_view fixed_name) {
     std::string name = open_name(fixed_name);
     file = full_path(name);
     fd_ = open_old_for_reading(unit, name, file);
-    buf_.resize(chunk);
+    buf_.assign(chunk + line_padding, '\0');
     begin_ = end_ = 0;
     at_end_of_data_ = ended_ = false;
 }
@@ -39,17 +39,18 @@ bool text_input::fill() {
         std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
         end_ -= begin_;
         begin_ = 0;
+        buf_[end_] = '\0';
     }
-    if (end_ == buf_.size()) {  // a line longer than the buffer
-        if (buf_.size() >= max_line) throw io_failure(msg_read_error, unit, file, EFBIG);
+    if (end_ == buf_.size() - line_padding) {  // a line longer than the buffer
+        if (end_ >= max_line) throw io_failure(msg_read_error, unit, file, EFBIG);
         try {
-            buf_.resize(buf_.size() * 2);
+            buf_.resize(end_ * 2 + line_padding);
         } catch (const std::bad_alloc&) {
             throw io_failure(msg_read_error, unit, file, ENOMEM);
         }
     }
     ssize_t n;
-    do n = ::read(fd_, buf_.data() + end_, buf_.size() - end_);
+    do n = ::read(fd_, buf_.data() + end_, buf_.size() - line_padding - end_);
     while (n < 0 && errno == EINTR);
     if (n < 0) throw io_failure(msg_read_error, unit, file, errno);
     if (n == 0) {
@@ -57,6 +58,7 @@ bool text_input::fill() {
         return false;
     }
     end_ += static_cast<size_t>(n);
+    buf_[end_] = '\0';  // ends a last line without LF for the scanners
     return true;
 }
 

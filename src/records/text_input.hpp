@@ -9,12 +9,18 @@
 
 namespace p2k {
 
+// Bytes readable after the end of every line a source hands out; the first of them is CR, LF
+// or NUL, which no value holds. Scanners run over a line word by word without bounds checks
+// and stop at that byte at the latest.
+inline constexpr size_t line_padding = 16;
+
 // Gives lines one at a time. A line ends at LF; a CR right before the LF is not part of it; a
 // last line without LF still counts; a line holding only Ctrl-Z is the end of the file.
 class line_source {
 public:
     virtual ~line_source() = default;
-    // False at the end of the file. The view stays valid until the next call.
+    // False at the end of the file. The view stays valid until the next call and is followed by
+    // line_padding readable bytes.
     virtual bool next_line(std::string_view& line) = 0;
 
     int unit = 0;
@@ -45,22 +51,24 @@ private:
     bool ended_ = false;  // a Ctrl-Z line or the end was met
 };
 
-// A part of a line, read as a file of exactly one line.
+// A part of a line, read as a file of exactly one line: a copy of it, padded.
 class text_record final : public line_source {
 public:
-    explicit text_record(std::string_view text) : text_(text) {
+    explicit text_record(std::string_view text) : text_(text), size_(text.size()) {
+        text_.append(line_padding, '\0');
         unit = internal_unit;
         file = internal_file;
     }
     bool next_line(std::string_view& line) override {
         if (used_) return false;
         used_ = true;
-        line = text_;
+        line = std::string_view(text_.data(), size_);
         return true;
     }
 
 private:
-    std::string_view text_;
+    std::string text_;
+    size_t size_;
     bool used_ = false;
 };
 

@@ -1,8 +1,11 @@
 #include "records/list_input.hpp"
 #include "test_support.hpp"
 
+#include <bit>
 #include <cerrno>
 #include <cmath>
+#include <random>
+#include <utility>
 #include <vector>
 
 namespace p2k {
@@ -16,10 +19,12 @@ public:
     explicit lines(std::vector<std::string> l) : lines_(std::move(l)) {
         unit = 1;
         file = "/x/poisson_to_kavro.dat";
+        for (auto& t : lines_) t.append(line_padding, '\0');
     }
     bool next_line(std::string_view& line) override {
         if (next_ >= lines_.size()) return false;
-        line = lines_[next_++];
+        const std::string& t = lines_[next_++];
+        line = std::string_view(t.data(), t.size() - line_padding);
         return true;
     }
     size_t consumed() const { return next_; }
@@ -234,6 +239,77 @@ TEST(TextInputFile, OpenFailures) {
     in.open_old(2, "adir");  // a directory opens, and its first read fails
     std::string_view line;
     EXPECT_EQ(failure_number([&] { in.next_line(line); }), msg_read_error);
+}
+
+}  // namespace
+}  // namespace p2k
+
+namespace p2k {
+namespace {
+
+// One real read from `text` as written, and through a repeat count "1*", which the scan of plain
+// constants leaves to the general conversion: both must give the same bits.
+std::pair<uint64_t, uint64_t> plain_and_general(const std::string& text) {
+    double plain = 0, general = 0;
+    text_record a(text);
+    read_list(a, {item(plain)});
+    std::string repeated = "1*";
+    repeated += text;
+    text_record b(repeated);
+    read_list(b, {item(general)});
+    return {std::bit_cast<uint64_t>(plain), std::bit_cast<uint64_t>(general)};
+}
+
+TEST(ListInputReals, PlainScanAgreesWithTheGeneralConversionAtItsLimits) {
+    const std::vector<std::string> cases = {
+        "123456789012345",        "1234567890123456",      "12345678901234567",     "1234567890123456789",
+        "12345678901234567890",   "9007199254740992",      "9007199254740993",      "0.9007199254740993",
+        "1e22",                   "1e23",                  "1.5e-22",               "1.5e-23",
+        "123456789.123456789e-3", "0.000000000000000001",  "4.9e-324",              "2.2250738585072014e-308",
+        "1.7976931348623157e308", "-0.0",                  "+1.5",                  "-.5e+22",
+        "5.",                     "1.5D3",                 "1.5q-2",                "2.5E0007",
+        "0.30000000000000004",    "9.999999999999999e22",  "8.0000000000000000e+00", "3.14159265E+02",
+    };
+    for (const auto& c : cases) {
+        const auto [plain, general] = plain_and_general(c);
+        EXPECT_EQ(plain, general) << c;
+    }
+    std::mt19937_64 gen(2024);
+    for (int n = 0; n < 20000; ++n) {
+        const int digits = 1 + static_cast<int>(gen() % 20);
+        std::string t = gen() % 2 ? "-" : "";
+        const int point = static_cast<int>(gen() % static_cast<unsigned>(digits + 1));
+        for (int d = 0; d < digits; ++d) {
+            if (d == point) t += '.';
+            t += static_cast<char>('0' + gen() % 10);
+        }
+        if (gen() % 2) {
+            t += 'E';
+            t += std::to_string(static_cast<int>(gen() % 61) - 30);
+        }
+        const auto [plain, general] = plain_and_general(t);
+        ASSERT_EQ(plain, general) << t;
+    }
+}
+
+// A table row scanned up to the line end and no further, also when the last line has no LF and
+// straddles a refill of the read buffer.
+TEST(TextInputFile, RowsEndAtTheirLineEnd) {
+    testing::scratch_dir dir;
+    std::string text;
+    for (int n = 0; n < 32766; ++n) text += "7\n";
+    text += "1.5\t2.25 3\n4\n5.125e1";  // the row starts 4 bytes before the end of the first read
+    testing::write_file("t.txt", text);
+    text_input in;
+    in.open_old(2, "t.txt");
+    for (int n = 0; n < 32766; ++n) skip_line(in);
+    double v[4] = {0, 0, 0, 0};
+    read_list(in, {item(v[0]), item(v[1])});
+    EXPECT_EQ(v[0], 1.5);
+    EXPECT_EQ(v[1], 2.25);
+    read_list(in, {item(v[2]), item(v[3])});  // 4 on its own line, then 5.125e1 on the last
+    EXPECT_EQ(v[2], 4.0);
+    EXPECT_EQ(v[3], 51.25);
 }
 
 }  // namespace

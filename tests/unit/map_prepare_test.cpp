@@ -40,28 +40,35 @@ TEST(MapPrepare, MirrorRowsOfTheFourModes) {
         {2, {3, 2, 1, 2, 3}, false},
         {-2, {1, 2, 3, 2, 1}, false},
     };
-    for (const auto& md : modes) {
-        std::string console;
-        run_state& s = three_row_table(console, md.kmirror_z);
-        prepare_map(s);
-        const field_map& m = s.map;
-        ASSERT_EQ(m.Nz, 5);
-        EXPECT_EQ(m.Zmin, -2.0);
-        EXPECT_EQ(m.Zmax, 2.0);
-        const int table_first = md.kmirror_z > 0 ? 3 : 1;  // final rows holding the table as read
-        for (int row = 1; row <= 5; ++row) {
-            const bool mirrored = row < table_first || row > table_first + 2;
-            const int src = md.source_row[row - 1];
-            for (int ir = 1; ir <= 2; ++ir) {
-                const double sign_axial = mirrored && md.axial_odd ? -1 : 1;
-                const double sign_radial = mirrored && !md.axial_odd ? -1 : 1;
-                EXPECT_EQ(m.Er_map(ir, row), sign_radial * (100 + 10 * ir + src)) << md.kmirror_z << " row " << row;
-                EXPECT_EQ(m.Ez_map(ir, row), sign_axial * (200 + 10 * ir + src)) << md.kmirror_z << " row " << row;
-                EXPECT_EQ(m.Br_map(ir, row), sign_radial * (300 + 10 * ir + src)) << md.kmirror_z << " row " << row;
-                EXPECT_EQ(m.Bz_map(ir, row), sign_axial * (400 + 10 * ir + src)) << md.kmirror_z << " row " << row;
+    // Only the maps of the table's kind are mirrored; the other two are left as they were.
+    for (const auto& md : modes)
+        for (int32_t iflag_EH : {0, 1}) {
+            std::string console;
+            run_state& s = three_row_table(console, md.kmirror_z);
+            s.control.iflag_EH = iflag_EH;
+            prepare_map(s);
+            const field_map& m = s.map;
+            ASSERT_EQ(m.Nz, 5);
+            EXPECT_EQ(m.Zmin, -2.0);
+            EXPECT_EQ(m.Zmax, 2.0);
+            const map_array& radial = iflag_EH == 0 ? m.Er_map : m.Br_map;
+            const map_array& axial = iflag_EH == 0 ? m.Ez_map : m.Bz_map;
+            const double base = iflag_EH == 0 ? 100 : 300;
+            const int table_first = md.kmirror_z > 0 ? 3 : 1;  // final rows holding the table as read
+            for (int row = 1; row <= 5; ++row) {
+                const bool mirrored = row < table_first || row > table_first + 2;
+                const int src = md.source_row[row - 1];
+                for (int ir = 1; ir <= 2; ++ir) {
+                    const double sign_axial = mirrored && md.axial_odd ? -1 : 1;
+                    const double sign_radial = mirrored && !md.axial_odd ? -1 : 1;
+                    EXPECT_EQ(radial(ir, row), sign_radial * (base + 10 * ir + src)) << md.kmirror_z << " row " << row;
+                    EXPECT_EQ(axial(ir, row), sign_axial * (base + 100 + 10 * ir + src)) << md.kmirror_z << " row " << row;
+                }
             }
+            const map_array& other = iflag_EH == 0 ? m.Bz_map : m.Ez_map;
+            EXPECT_EQ(other(2, 3), (iflag_EH == 0 ? 400 : 200) + 23.0);
+            EXPECT_EQ(other(2, 5), 0.0);
         }
-    }
 }
 
 TEST(MapPrepare, OtherModesLeaveTheMapAsRead) {

@@ -1,6 +1,7 @@
 #include "field3d/output_grid.hpp"
 #include "test_support.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace p2k {
@@ -65,64 +66,77 @@ TEST(OutputGrid, LimitsStepsAndReport) {
               "         201  -20.0000000000000        20.0000000000000     \r\n");
 }
 
-TEST(OutputGrid, CartesianComponentsAreRadialAndZeroOnTheAxis) {
-    std::string console;
-    run_state& s = linear_map(console, 0);
-    s.control.aper = 2;
-    s.control.d_elm = 6;
+// The map sampled as a table of kind iflag_EH: only that kind's three arrays are filled.
+run_state& sampled(std::string& console, double rmin, int32_t iflag_EH, double aper, double d_elm) {
+    run_state& s = linear_map(console, rmin);
+    s.control.iflag_EH = iflag_EH;
+    s.control.aper = aper;
+    s.control.d_elm = d_elm;
     sample_field(s);
-    const output_grid& g = s.grid;
     const field_3d& f = s.field;
-    for (int i = 1; i <= 25; ++i)
-        for (int j = 1; j <= 25; ++j)
-            for (int k = 1; k <= 201; k += 50) {
-                const double x = g.x_grid[static_cast<size_t>(i)], y = g.y_grid[static_cast<size_t>(j)];
-                const double r = std::sqrt(x * x + y * y);
-                if (i == 13 && j == 13) {
-                    EXPECT_EQ(f.Ex(i, j, k), 0.0);
-                    EXPECT_EQ(f.By(i, j, k), 0.0);
-                    continue;
+    const bool electric = iflag_EH == 0;
+    for (const grid_array* a : {electric ? &f.Bx : &f.Ex, electric ? &f.By : &f.Ey, electric ? &f.Bz : &f.Ez})
+        EXPECT_TRUE(std::all_of(a->v.begin(), a->v.end(), [](double v) { return v == 0.0; }));
+    return s;
+}
+
+TEST(OutputGrid, CartesianComponentsAreRadialAndZeroOnTheAxis) {
+    // E_r = 1 + r and E_z = z; B_r = 2 and B_z = -1.
+    for (int32_t iflag_EH : {0, 1}) {
+        std::string console;
+        run_state& s = sampled(console, 0, iflag_EH, 2, 6);
+        const output_grid& g = s.grid;
+        const field_3d& f = s.field;
+        const grid_array& fx = iflag_EH == 0 ? f.Ex : f.Bx;
+        const grid_array& fy = iflag_EH == 0 ? f.Ey : f.By;
+        const grid_array& fz = iflag_EH == 0 ? f.Ez : f.Bz;
+        for (int i = 1; i <= 25; ++i)
+            for (int j = 1; j <= 25; ++j)
+                for (int k = 1; k <= 201; k += 50) {
+                    const double x = g.x_grid[static_cast<size_t>(i)], y = g.y_grid[static_cast<size_t>(j)];
+                    const double r = std::sqrt(x * x + y * y);
+                    if (i == 13 && j == 13) {
+                        EXPECT_EQ(fx(i, j, k), 0.0);
+                        EXPECT_EQ(fy(i, j, k), 0.0);
+                        continue;
+                    }
+                    ASSERT_GT(r, 1e-12);
+                    const double radial = iflag_EH == 0 ? 1 + r : 2.0;
+                    EXPECT_NEAR(fx(i, j, k), (x * radial) / r, 1e-12) << i << " " << j;
+                    EXPECT_NEAR(fx(i, j, k) * y, fy(i, j, k) * x, 1e-12);
+                    EXPECT_NEAR(fz(i, j, k), iflag_EH == 0 ? g.z_grid[static_cast<size_t>(k)] : -1.0, 1e-12);
                 }
-                ASSERT_GT(r, 1e-12);
-                EXPECT_NEAR(f.Ex(i, j, k), (x * (1 + r)) / r, 1e-12) << i << " " << j;
-                EXPECT_NEAR(f.Ex(i, j, k) * y, f.Ey(i, j, k) * x, 1e-12);
-                EXPECT_NEAR(f.Bx(i, j, k), (x * 2.0) / r, 1e-12);
-                EXPECT_NEAR(f.Bz(i, j, k), -1.0, 1e-12);
-                EXPECT_NEAR(f.Ez(i, j, k), g.z_grid[static_cast<size_t>(k)], 1e-12);
-            }
+    }
 }
 
 TEST(OutputGrid, OutsideTheMapZeroWithTheFormulasSign) {
-    std::string console;
-    run_state& s = linear_map(console, 0.5);  // the axis lies outside the map
-    s.control.aper = 4;                        // corners lie beyond r = 4.5
-    s.control.d_elm = 10;                      // z beyond +-4 lies outside
-    sample_field(s);
-    const field_3d& f = s.field;
-    const output_grid& g = s.grid;
-    // axis: all six zero
-    for (const grid_array* a : {&f.Ex, &f.Ey, &f.Ez, &f.Bx, &f.By, &f.Bz}) EXPECT_EQ((*a)(13, 13, 101), 0.0);
-    // corner (x, y < 0): (x * 0) / r is -0.0
-    EXPECT_EQ(f.Ex(1, 1, 101), 0.0);
-    EXPECT_TRUE(std::signbit(f.Ex(1, 1, 101)));
-    EXPECT_TRUE(std::signbit(f.By(1, 1, 101)));
-    EXPECT_FALSE(std::signbit(f.Ex(25, 25, 101)));
-    EXPECT_EQ(f.Ez(25, 25, 101), 0.0);
-    // z outside the map
-    ASSERT_LT(g.z_grid[1], -4.0);
-    EXPECT_EQ(f.Ez(20, 13, 1), 0.0);
-    EXPECT_EQ(f.Bz(20, 13, 1), 0.0);
-    EXPECT_NE(f.Bz(20, 13, 101), 0.0);
+    // The axis lies outside the map (r from 0.5), the corners beyond r = 4.5, z beyond +-4.
+    for (int32_t iflag_EH : {0, 1}) {
+        std::string console;
+        run_state& s = sampled(console, 0.5, iflag_EH, 4, 10);
+        const field_3d& f = s.field;
+        const grid_array& fx = iflag_EH == 0 ? f.Ex : f.Bx;
+        const grid_array& fy = iflag_EH == 0 ? f.Ey : f.By;
+        const grid_array& fz = iflag_EH == 0 ? f.Ez : f.Bz;
+        for (const grid_array* a : {&fx, &fy, &fz}) EXPECT_EQ((*a)(13, 13, 101), 0.0);
+        // corner (x, y < 0): (x * 0) / r is -0.0
+        EXPECT_EQ(fx(1, 1, 101), 0.0);
+        EXPECT_TRUE(std::signbit(fx(1, 1, 101)));
+        EXPECT_TRUE(std::signbit(fy(1, 1, 101)));
+        EXPECT_FALSE(std::signbit(fx(25, 25, 101)));
+        EXPECT_EQ(fz(25, 25, 101), 0.0);
+        // z outside the map
+        ASSERT_LT(s.grid.z_grid[1], -4.0);
+        EXPECT_EQ(fz(20, 13, 1), 0.0);
+        EXPECT_NE(fz(20, 13, 111), 0.0);
+    }
 }
 
 TEST(OutputGrid, ZeroApertureSamplesTheAxis) {
     std::string console;
-    run_state& s = linear_map(console, 0);
-    s.control.aper = 0;
-    s.control.d_elm = 2;
-    sample_field(s);
-    for (size_t n = 0; n < s.field.Ex.v.size(); ++n) {
-        ASSERT_EQ(s.field.Ex.v[n], 0.0);
+    run_state& s = sampled(console, 0, 1, 0, 2);
+    for (size_t n = 0; n < s.field.Bx.v.size(); ++n) {
+        ASSERT_EQ(s.field.Bx.v[n], 0.0);
         ASSERT_EQ(s.field.By.v[n], 0.0);
         ASSERT_NEAR(s.field.Bz.v[n], -1.0, 1e-12);
     }
