@@ -2,6 +2,7 @@
 
 import argparse
 import json
+import signal
 import sys
 
 from ._version import __version__
@@ -117,6 +118,8 @@ def parser():
 
 def main(argv=None):
     """Run one subcommand; the exit status is 0, 1 (findings, differences) or 2 (unreadable, bad usage)."""
+    # Output cut short by a closed pipe (`| head`) ends the run quietly, as it would a C tool.
+    signal.signal(signal.SIGPIPE, signal.SIG_DFL)
     args = parser().parse_args(argv)
     try:
         return args.run(args)
