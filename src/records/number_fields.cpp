@@ -190,13 +190,11 @@ __m128i digit_values16(uint64_t v) {
 #if defined(__GNUC__)
     __asm__("" : "+x"(ten));  // one multiplication, not the three shifts and adds it would become
 #endif
-    __m128i d[2];
-    int n = 0;
-    for (__m128i spread : {first, second}) {
+    const auto digits = [&](__m128i spread) {
         const __m128i prefixes = _mm_mulhi_epu16(_mm_mulhi_epu16(spread, div_powers), shift_powers);  // a, ab, abc, abcd, ...
-        d[n++] = _mm_sub_epi16(prefixes, _mm_slli_epi64(_mm_mullo_epi16(prefixes, ten), 16));
-    }
-    return _mm_packus_epi16(d[0], d[1]);
+        return _mm_sub_epi16(prefixes, _mm_slli_epi64(_mm_mullo_epi16(prefixes, ten), 16));
+    };
+    return _mm_packus_epi16(digits(first), digits(second));
 }
 
 // Sixteen decimal digits of v < 10^16, leading zeros included.
@@ -403,6 +401,10 @@ void format_real24(double x, char* out) {
     const uint32_t binade = static_cast<uint32_t>(magnitude >> 52) - first_binade;
     if (binade < fixed_binades) {
         const uint32_t side = 2 * binade + (magnitude >= fixed_sides.decade_bits[binade] ? 1 : 0);
+#if defined(__SSE2__)
+        const fixed_layout& l = *fixed_sides.layout[side];
+        const uint64_t lead = l.lead[bits >> 63];
+#endif
         const u128 num = static_cast<u128>((bits << 11) | (uint64_t{1} << 63)) * fixed_sides.factor[side];
         uint64_t q = static_cast<uint64_t>(num >> 64);
         // The bits below q: the lowest is always 0 and takes the parity of q, so that a tie
@@ -411,12 +413,11 @@ void format_real24(double x, char* out) {
         q += rest > (uint64_t{1} << 63) ? 1 : 0;
         if (q < pow10_table[15]) {
 #if defined(__SSE2__)
-            const fixed_layout& l = *fixed_sides.layout[side];
             const __m128i d = digit_values16(q);
             const __m128i integer = _mm_and_si128(_mm_srli_si128(d, 1), _mm_load_si128(reinterpret_cast<const __m128i*>(l.integer_mask)));
             const __m128i fraction = _mm_and_si128(d, _mm_load_si128(reinterpret_cast<const __m128i*>(l.fraction_mask)));
             const __m128i columns = _mm_or_si128(_mm_or_si128(integer, fraction), _mm_load_si128(reinterpret_cast<const __m128i*>(l.ascii)));
-            std::memcpy(out, &l.lead[bits >> 63], 8);
+            std::memcpy(out, &lead, 8);
             std::memcpy(out + 16, "        ", 8);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3), columns);
 #else
