@@ -26,23 +26,6 @@ axis_stencil stencil(const std::array<double, N>& node, int32_t n, double x) {
     return {true, c, (x - node[static_cast<size_t>(c)]) / d};
 }
 
-struct weights {
-    double w0, wrp, wrm, wzp, wzm, wx;
-};
-
-// The corner term, then the sum term by term, then both: in this order, in double precision.
-// `c` points at node (i, j); the row of node (i, j + 1) is map_nr_max further on.
-inline double approx(const double* c, const weights& w) {
-    constexpr ptrdiff_t up = map_nr_max;
-    const double X = (((c[1 + up] + c[-1 - up]) - c[-1 + up]) - c[1 - up]) * w.wx;
-    double S = w.wrp * c[1];
-    S = S + w.w0 * c[0];
-    S = S + w.wrm * c[-1];
-    S = S + w.wzp * c[up];
-    S = S + w.wzm * c[-up];
-    return S + X;
-}
-
 }  // namespace
 
 axis_stencil radial_stencil(const field_map& m, double r) { return stencil(m.r_node, m.Nr, r); }
@@ -54,10 +37,10 @@ void evaluate_kind(const map_array& radial_map, const map_array& axial_map, cons
     if (!radial.inside || !axial.inside) return;
     const double p = radial.offset, q = axial.offset;
     const double p2 = p * p, q2 = q * q;
-    const weights w{(1 - p2) - q2, (p + p2) / 2, (p2 - p) / 2, (q + q2) / 2, (q2 - q) / 2, (p * q) / 4};
+    const stencil_weights w{(1 - p2) - q2, (p + p2) / 2, (p2 - p) / 2, (q + q2) / 2, (q2 - q) / 2, (p * q) / 4};
     const int32_t ir = radial.centre, iz = axial.centre;
-    cyl[0] = approx(&radial_map(ir, iz), w);
-    cyl[2] = approx(&axial_map(ir, iz), w);
+    cyl[0] = approximate(&radial_map(ir, iz), w);
+    cyl[2] = approximate(&axial_map(ir, iz), w);
 }
 
 void evaluate_stencil(const field_map& m, const axis_stencil& radial, const axis_stencil& axial, double E_cyl[3],

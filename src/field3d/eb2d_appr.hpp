@@ -2,6 +2,8 @@
 
 #include "run/run_state.hpp"
 
+#include <cstddef>
+
 namespace p2k {
 
 // The field of the prepared map at radius r and position z: (E_r, 0, E_z) and (B_r, 0, B_z)
@@ -22,5 +24,23 @@ void evaluate_kind(const map_array& radial_map, const map_array& axial_map, cons
                    const axis_stencil& axial, double cyl[3]);
 void evaluate_stencil(const field_map& m, const axis_stencil& radial, const axis_stencil& axial, double E_cyl[3],
                       double B_cyl[3]);
+
+// The six weights of the 3 x 3 block, and the value of one map from them: the corner term, then
+// the sum term by term, then both, in this order, in double precision. `c` points at the centre
+// node (i, j); the row of node (i, j + 1) is map_nr_max further on.
+struct stencil_weights {
+    double w0, wrp, wrm, wzp, wzm, wx;
+};
+
+inline double approximate(const double* c, const stencil_weights& w) {
+    constexpr ptrdiff_t up = map_nr_max;
+    const double X = (((c[1 + up] + c[-1 - up]) - c[-1 + up]) - c[1 - up]) * w.wx;
+    double S = w.wrp * c[1];
+    S = S + w.w0 * c[0];
+    S = S + w.wrm * c[-1];
+    S = S + w.wzp * c[up];
+    S = S + w.wzm * c[-up];
+    return S + X;
+}
 
 }  // namespace p2k

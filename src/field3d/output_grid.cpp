@@ -45,14 +45,25 @@ void sample_field(run_state& s) {
     s.console.line(int32_t{grid_ny}, g.ymws[0], g.ymws[1]);
     s.console.line(int32_t{grid_nz}, g.zmws[0], g.zmws[1]);
 
-    // EB2D_APPR at every node, its two halves computed once per radius and once per z. Only the
-    // kind of field the table holds is evaluated and stored: the arrays of the other kind are
-    // never written to a file, and they stay as zero as the table left their maps.
-    std::array<axis_stencil, grid_nz + 1> along_z;
-    for (size_t k = 1; k <= grid_nz; ++k) along_z[k] = axial_stencil(s.map, g.z_grid[k]);
+    // EB2D_APPR at every node, its two halves computed once per radius and once per z, and so
+    // the weights that depend on one offset alone: the same operations on the same operands, so
+    // the same results. Only the kind of field the table holds is evaluated and stored: the
+    // arrays of the other kind are never written to a file, and they stay as zero as the table
+    // left their maps.
+    struct axial_part {
+        bool inside;
+        size_t row;  // of the centre node, from the map's first
+        double q, q2, wzp, wzm;
+    };
+    std::array<axial_part, grid_nz + 1> along_z;
+    for (size_t k = 1; k <= grid_nz; ++k) {
+        const axis_stencil a = axial_stencil(s.map, g.z_grid[k]);
+        const double q = a.offset, q2 = q * q;
+        along_z[k] = {a.inside, map_nr_max * static_cast<size_t>(a.inside ? a.centre - 1 : 0), q, q2, (q + q2) / 2, (q2 - q) / 2};
+    }
     const bool electric = c.iflag_EH == 0;
-    const map_array& radial_map = electric ? s.map.Er_map : s.map.Br_map;
-    const map_array& axial_map = electric ? s.map.Ez_map : s.map.Bz_map;
+    const double* radial_map = (electric ? s.map.Er_map : s.map.Br_map).v.data();
+    const double* axial_map = (electric ? s.map.Ez_map : s.map.Bz_map).v.data();
     field_3d& f = s.field;
     grid_array& out_x = electric ? f.Ex : f.Bx;
     grid_array& out_y = electric ? f.Ey : f.By;
@@ -63,18 +74,27 @@ void sample_field(run_state& s) {
             const double y = g.y_grid[static_cast<size_t>(j)];
             const double r = std::sqrt(x * x + y * y);
             const axis_stencil radial = radial_stencil(s.map, r);
+            const double p = radial.offset, p2 = p * p;
+            const double one_less_p2 = 1 - p2, wrp = (p + p2) / 2, wrm = (p2 - p) / 2;
+            const size_t column = radial.inside ? static_cast<size_t>(radial.centre - 1) : 0;
+            const bool off_axis = r > 1e-12;
             for (int k = 1; k <= grid_nz; ++k) {
-                double cyl[3];
-                evaluate_kind(radial_map, axial_map, radial, along_z[static_cast<size_t>(k)], cyl);
+                const axial_part& a = along_z[static_cast<size_t>(k)];
+                double e_r = 0, e_z = 0;
+                if (radial.inside && a.inside) {
+                    const stencil_weights w{one_less_p2 - a.q2, wrp, wrm, a.wzp, a.wzm, (p * a.q) / 4};
+                    e_r = approximate(radial_map + a.row + column, w);
+                    e_z = approximate(axial_map + a.row + column, w);
+                }
                 const size_t at = grid_array::at(i, j, k);
-                if (r > 1e-12) {
-                    out_x.v[at] = (x * cyl[0]) / r;
-                    out_y.v[at] = (y * cyl[0]) / r;
+                if (off_axis) {
+                    out_x.v[at] = (x * e_r) / r;
+                    out_y.v[at] = (y * e_r) / r;
                 } else {
                     out_x.v[at] = 0;
                     out_y.v[at] = 0;
                 }
-                out_z.v[at] = cyl[2];
+                out_z.v[at] = e_z;
             }
         }
     }

@@ -6,6 +6,7 @@
 #include "records/output_sink.hpp"
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string_view>
 
@@ -24,7 +25,23 @@ public:
     void put(std::string_view text);
     void put(int32_t v) { put_number(v, int_field_width); }
     void put(double v) { put_number(v, real_field_width); }
+    // n reals in statement order: whole lines of three go straight into the buffer.
+    void put(const double* v, size_t n);
     void end();
+
+    // A statement of three reals, one line.
+    void line(double a, double b, double c) {
+        reserve(line_of_three);
+        char* p = buf_.get() + used_;
+        format_real24(a, p);
+        format_real24(b, p + real_field_width);
+        format_real24(c, p + 2 * real_field_width);
+        std::memcpy(p + 3 * real_field_width, "\r\n", 2);
+        used_ += line_of_three;
+        col_ = 0;
+        at_line_start_ = true;
+        prev_ = kind::none;
+    }
 
     // One whole statement.
     template <typename... T>
@@ -44,6 +61,7 @@ public:
 private:
     static constexpr int line_width = 80;
     static constexpr size_t block = size_t(1) << 18;
+    static constexpr size_t line_of_three = 3 * real_field_width + 2;
     enum class kind { none, number, text };
 
     template <typename N>

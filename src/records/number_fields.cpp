@@ -168,31 +168,38 @@ inline bool round_digits(uint64_t m, int e, int exp10_guess, int p, rounded& out
 }
 
 #if defined(__SSE2__)
-// Eight decimal digits of v < 10^8 in the eight 16-bit lanes of a vector, the first digit in the
-// lowest: v split into two 4-digit halves, each spread over four lanes and divided there by
-// 1000, 100, 10 and 1 with fixed-point multiplications, then each lane less ten times the lane
-// before it. Exact for every v < 10^8 (checked over all of them).
-__m128i digit_lanes8(uint32_t v) {
+// The sixteen decimal digits of v < 10^16 as byte values 0 .. 9, the first in the lowest byte:
+// v split into 10^8 halves, each into two 4-digit quarters, each quarter spread over four 16-bit
+// lanes and divided there by 1000, 100, 10 and 1 with fixed-point multiplications, then each
+// lane less ten times the lane before it. Exact for every v < 10^16 (the quarters checked over
+// all their values).
+__m128i digit_values16(uint64_t v) {
     const __m128i div10000 = _mm_set1_epi32(static_cast<int>(0xd1b71759u));
     const __m128i div_powers = _mm_setr_epi16(8389, 5243, 13108, static_cast<short>(0x8000), 8389, 5243, 13108,
                                               static_cast<short>(0x8000));
     const __m128i shift_powers = _mm_setr_epi16(1 << 7, 1 << 11, 1 << 13, static_cast<short>(0x8000), 1 << 7, 1 << 11,
                                                 1 << 13, static_cast<short>(0x8000));
-    const __m128i abcdefgh = _mm_cvtsi32_si128(static_cast<int>(v));
-    const __m128i abcd = _mm_srli_epi64(_mm_mul_epu32(abcdefgh, div10000), 45);
-    const __m128i efgh = _mm_sub_epi32(abcdefgh, _mm_mul_epu32(abcd, _mm_set1_epi32(10000)));
-    const __m128i halves = _mm_slli_epi64(_mm_unpacklo_epi16(abcd, efgh), 2);
-    const __m128i pairs = _mm_unpacklo_epi16(halves, halves);
-    const __m128i spread = _mm_unpacklo_epi32(pairs, pairs);
-    const __m128i prefixes = _mm_mulhi_epu16(_mm_mulhi_epu16(spread, div_powers), shift_powers);  // a, ab, abc, abcd, ...
-    return _mm_sub_epi16(prefixes, _mm_slli_epi64(_mm_mullo_epi16(prefixes, _mm_set1_epi16(10)), 16));
+    const __m128i halves = _mm_set_epi64x(static_cast<long long>(v % 100000000), static_cast<long long>(v / 100000000));
+    const __m128i abcd = _mm_srli_epi64(_mm_mul_epu32(halves, div10000), 45);
+    const __m128i efgh = _mm_sub_epi32(halves, _mm_mul_epu32(abcd, _mm_set1_epi32(10000)));
+    // 16-bit lanes 0, 2, 4, 6: the quarters; times 4 for the precision of the divisions
+    const __m128i quarters = _mm_slli_epi16(_mm_packs_epi32(abcd, efgh), 2);
+    const __m128i first = _mm_shufflehi_epi16(_mm_shufflelo_epi16(quarters, 0x00), 0x00);
+    const __m128i second = _mm_shufflehi_epi16(_mm_shufflelo_epi16(quarters, 0xaa), 0xaa);
+    __m128i ten = _mm_set1_epi16(10);
+#if defined(__GNUC__)
+    __asm__("" : "+x"(ten));  // one multiplication, not the three shifts and adds it would become
+#endif
+    const auto digits = [&](__m128i spread) {
+        const __m128i prefixes = _mm_mulhi_epu16(_mm_mulhi_epu16(spread, div_powers), shift_powers);  // a, ab, abc, abcd, ...
+        return _mm_sub_epi16(prefixes, _mm_slli_epi64(_mm_mullo_epi16(prefixes, ten), 16));
+    };
+    return _mm_packus_epi16(digits(first), digits(second));
 }
 
 // Sixteen decimal digits of v < 10^16, leading zeros included.
 void digits16(uint64_t v, char* out) {
-    const __m128i d = _mm_packus_epi16(digit_lanes8(static_cast<uint32_t>(v / 100000000)),
-                                       digit_lanes8(static_cast<uint32_t>(v % 100000000)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_add_epi8(d, _mm_set1_epi8('0')));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_add_epi8(digit_values16(v), _mm_set1_epi8('0')));
 }
 #else
 // Eight decimal digits of v < 10^8 as ASCII in one word, the first digit in the lowest byte:
@@ -256,9 +263,29 @@ void digits16(uint64_t v, char* out) {
     out[23] = static_cast<char>('0' + ae % 10);
 }
 
-}  // namespace
+// Laid out in a scratch field by overlapping fixed-size copies, then copied whole:
+// "0d1..d15" at column 2, the digits after the point moved one column right, the
+// point, then the leading and trailing blanks and the sign.
+void lay_out_fixed(uint64_t q, int k, bool negative, char* out) {
+    char d[32];
+    digits16(q, d);
+    std::memcpy(d + 16, d, 16);  // defined bytes for the second copy to run over
+    char f[40];
+    std::memcpy(f + 2, d, 16);
+    std::memcpy(f + 4 + k, d + 1 + k, 16);
+    f[3 + k] = '.';
+    std::memcpy(f + 19, "        ", 8);
+    f[0] = f[1] = ' ';
+    if (k != 0) f[2] = ' ';
+    if (negative) f[k == 0 ? 1 : 2] = '-';
+    std::memcpy(out, f, real_field_width);
+}
 
-void format_real24(double x, char* out) {
+// Every value the table path below leaves: the fixed form by one comparison for the decimal
+// exponent and the digits of the exact product m x 5^t (t <= 16, below 2^91) shifted right by
+// s = -(e + t) bits (1 <= s <= 44), whose bits shifted out decide the rounding exactly, ties to
+// even; the carries into a new leading digit; the exponent form.
+[[gnu::noinline]] void format_real24_general(double x, char* out) {
     // The fixed form takes the values whose 15-digit rounding lies in [0.1, 1e15): all of
     // [0.0999, 1e15) is looked at, the rounding decides at the ends. There the decimal exponent
     // comes from one comparison, and the 15 digits from the exact product m x 5^t (t <= 16, below
@@ -287,25 +314,119 @@ void format_real24(double x, char* out) {
             ++k;
         }
         if (k >= 0 && k <= 15) {
-            // Laid out in a scratch field by overlapping fixed-size copies, then copied whole:
-            // "0d1..d15" at column 2, the digits after the point moved one column right, the
-            // point, then the leading and trailing blanks and the sign.
-            char d[32];
-            digits16(q, d);
-            std::memcpy(d + 16, d, 16);  // defined bytes for the second copy to run over
-            char f[40];
-            std::memcpy(f + 2, d, 16);
-            std::memcpy(f + 4 + k, d + 1 + k, 16);
-            f[3 + k] = '.';
-            std::memcpy(f + 19, "        ", 8);
-            f[0] = f[1] = ' ';
-            if (k != 0) f[2] = ' ';
-            if ((bits >> 63) != 0) f[k == 0 ? 1 : 2] = '-';
-            std::memcpy(out, f, real_field_width);
+            lay_out_fixed(q, k, (bits >> 63) != 0, out);
             return;
         }
     }
     format_real24_exponent(x, out);
+}
+
+#if defined(__SSE2__)
+// Per k, the fixed-form columns 3 .. 18 from the digit values D = 0 d1 .. d15: the integer digits
+// from D moved one byte down (bytes below k), the point at byte k, the fraction digits from D
+// itself (bytes above k), all made ASCII; and columns 0 .. 2 by sign.
+struct fixed_layout {
+    alignas(16) uint8_t integer_mask[16];
+    alignas(16) uint8_t fraction_mask[16];
+    alignas(16) uint8_t ascii[16];
+    uint64_t lead[2];
+};
+
+constexpr std::array<fixed_layout, 16> make_fixed_layouts() {
+    std::array<fixed_layout, 16> t{};
+    for (size_t k = 0; k < 16; ++k) {
+        for (size_t j = 0; j < 16; ++j) {
+            t[k].integer_mask[j] = j < k ? 0xff : 0;
+            t[k].fraction_mask[j] = j > k ? 0xff : 0;
+            t[k].ascii[j] = j == k ? '.' : '0';
+        }
+        const uint64_t blanks = 0x2020202020202020u;
+        const uint64_t lead = k == 0 ? blanks ^ (uint64_t{' ' ^ '0'} << 16) : blanks;  // "  0" or "   "
+        t[k].lead[0] = lead;
+        t[k].lead[1] = lead ^ (uint64_t{' ' ^ '-'} << (k == 0 ? 8 : 16));
+    }
+    return t;
+}
+constexpr auto fixed_layouts = make_fixed_layouts();
+#endif
+
+// The fixed form by table, binade by binade of the magnitudes 2^-4 .. 2^50: the value is
+// m' x 2^(biased - 1086) with m' = (1.f) x 2^63; a binade holds at most one power of ten, above
+// which the decimal exponent is one more. For each side the table gives the factor
+// C = 5^t x 2^(64 - s) (below 2^64) for which the high word of m' x C is q, the value in units of
+// its 15th digit, and the low word the bits below them exactly. Sides outside the fixed form
+// give q >= 10^15 (C = 2^63), as do carries into a new leading digit: both go to the general path.
+constexpr int first_binade = 1019, fixed_binades = 54;  // biased exponents 1019 .. 1072
+
+struct fixed_table {
+    uint64_t decade_bits[fixed_binades];  // magnitude bits from which the upper side applies
+    uint64_t factor[2 * fixed_binades];   // lower, upper side of each binade
+#if defined(__SSE2__)
+    const fixed_layout* layout[2 * fixed_binades];
+#else
+    uint8_t k[2 * fixed_binades];
+#endif
+};
+
+constexpr fixed_table make_fixed_table() {
+    fixed_table t{};
+    for (int i = 0; i < fixed_binades; ++i) {
+        const int biased = first_binade + i;
+        const int exp10 = ((biased - 1023) * 78913) >> 18;  // of the binade's lowest value
+        const uint64_t bits = std::bit_cast<uint64_t>(decade_start[static_cast<size_t>(exp10 + 3)]);
+        const uint64_t top = static_cast<uint64_t>(biased + 1) << 52;
+        t.decade_bits[i] = bits < top ? bits : ~uint64_t{0};
+        for (int upper = 0; upper < 2; ++upper) {
+            const int n = exp10 + upper;
+            const bool fixed = n >= -1 && n <= 14;
+            const int tt = 14 - n;
+            const size_t side = static_cast<size_t>(2 * i + upper);
+            t.factor[side] = fixed ? pow5_narrow[static_cast<size_t>(tt)] << (64 - (1086 - biased - tt)) : uint64_t{1} << 63;
+#if defined(__SSE2__)
+            t.layout[side] = &fixed_layouts[fixed ? static_cast<size_t>(n + 1) : 0];
+#else
+            t.k[side] = static_cast<uint8_t>(fixed ? n + 1 : 0);
+#endif
+        }
+    }
+    return t;
+}
+constexpr fixed_table fixed_sides = make_fixed_table();
+
+}  // namespace
+
+void format_real24(double x, char* out) {
+    const uint64_t bits = std::bit_cast<uint64_t>(x);
+    const uint64_t magnitude = bits & ~(uint64_t{1} << 63);
+    const uint32_t binade = static_cast<uint32_t>(magnitude >> 52) - first_binade;
+    if (binade < fixed_binades) {
+        const uint32_t side = 2 * binade + (magnitude >= fixed_sides.decade_bits[binade] ? 1 : 0);
+#if defined(__SSE2__)
+        const fixed_layout& l = *fixed_sides.layout[side];
+        const uint64_t lead = l.lead[bits >> 63];
+#endif
+        const u128 num = static_cast<u128>((bits << 11) | (uint64_t{1} << 63)) * fixed_sides.factor[side];
+        uint64_t q = static_cast<uint64_t>(num >> 64);
+        // The bits below q: the lowest is always 0 and takes the parity of q, so that a tie
+        // rounds up exactly when q is odd.
+        const uint64_t rest = static_cast<uint64_t>(num) | (q & 1);
+        q += rest > (uint64_t{1} << 63) ? 1 : 0;
+        if (q < pow10_table[15]) {
+#if defined(__SSE2__)
+            const __m128i d = digit_values16(q);
+            const __m128i integer = _mm_and_si128(_mm_srli_si128(d, 1), _mm_load_si128(reinterpret_cast<const __m128i*>(l.integer_mask)));
+            const __m128i fraction = _mm_and_si128(d, _mm_load_si128(reinterpret_cast<const __m128i*>(l.fraction_mask)));
+            const __m128i columns = _mm_or_si128(_mm_or_si128(integer, fraction), _mm_load_si128(reinterpret_cast<const __m128i*>(l.ascii)));
+            std::memcpy(out, &lead, 8);
+            std::memcpy(out + 16, "        ", 8);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3), columns);
+#else
+            lay_out_fixed(q, fixed_sides.k[side], (bits >> 63) != 0, out);
+#endif
+            return;
+        }
+    }
+    format_real24_general(x, out);
 }
 
 std::string shortest_text(double v) {

@@ -31,6 +31,12 @@ void record_output::append(const uint8_t* p, size_t n) {
                 write_buffer();  // stream: the leading length is filled in at the end
             }
         }
+        if (used_ == 0 && cap_ == max_buffer && n >= cap_) {  // the same piece, without the copy
+            sink.write(p, cap_);
+            p += cap_;
+            n -= cap_;
+            continue;
+        }
         size_t take = cap_ - used_ < n ? cap_ - used_ : n;
         std::memcpy(buf_.data() + used_, p, take);
         used_ += take;

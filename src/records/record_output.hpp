@@ -6,6 +6,7 @@
 
 #include "records/output_sink.hpp"
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -37,6 +38,15 @@ public:
         uint8_t b[8];
         for (int i = 0; i < 8; ++i) b[i] = static_cast<uint8_t>(u >> (8 * i));
         put_bytes(b, 8);
+    }
+    // Appends n reals in one copy where the host stores them as the file does (little-endian),
+    // through the same buffering, streaming and subrecord splitting as single values.
+    void put(const double* v, size_t n) {
+        if constexpr (std::endian::native == std::endian::little) {
+            put_bytes(reinterpret_cast<const uint8_t*>(v), n * sizeof(double));
+        } else {
+            for (size_t i = 0; i < n; ++i) put(v[i]);
+        }
     }
     void end();
     // One whole record.

@@ -24,17 +24,17 @@ void write_nine_statements(const run_state& s, Unit& u) {
     u.end();
     for (const double* axis : {g.x_grid.data(), g.y_grid.data()}) {
         u.begin();
-        for (int i = 1; i <= grid_nx; ++i) u.put(axis[i]);
+        u.put(axis + 1, grid_nx);
         u.end();
     }
     u.begin();
-    for (int k = 1; k <= grid_nz; ++k) u.put(g.z_grid[static_cast<size_t>(k)]);
+    u.put(g.z_grid.data() + 1, grid_nz);
     u.end();
     const field_3d& f = s.field;
     const bool electric = s.control.iflag_EH == 0;
     for (const grid_array* a : {electric ? &f.Ex : &f.Bx, electric ? &f.Ey : &f.By, electric ? &f.Ez : &f.Bz}) {
         u.begin();
-        for (double v : a->v) u.put(v);  // storage order: i fastest, then j, then k
+        u.put(a->v.data(), a->v.size());  // storage order: i fastest, then j, then k
         u.end();
     }
     u.begin();

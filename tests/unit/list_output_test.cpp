@@ -121,6 +121,37 @@ TEST_F(ListOutputLines, TwentyFiveRealsTakeNineLines) {
     EXPECT_EQ(s, want);
 }
 
+// A block of reals gives the lines of the same reals put one by one: from the start of a line
+// and after a text or an integer, for counts around whole lines of three; and the statement of
+// three reals matches its general form.
+TEST_F(ListOutputLines, BlockOfRealsMatchesSingleValues) {
+    const double v[8] = {1.5, -0.25, 1e-7, 0.0, 123.0, -9e20, 2.0 / 3.0, 7.0};
+    for (int lead = 0; lead < 3; ++lead) {
+        for (size_t n : {size_t{1}, size_t{2}, size_t{3}, size_t{4}, size_t{6}, size_t{7}, size_t{8}}) {
+            std::string single, block;
+            for (std::string* into : {&single, &block}) {
+                list_output u;
+                u.sink.capture_into(into);
+                u.begin();
+                if (lead == 1) u.put(std::string_view(" label"));
+                if (lead == 2) u.put(int32_t{42});
+                if (into == &block) u.put(v, n);
+                else for (size_t i = 0; i < n; ++i) u.put(v[i]);
+                u.end();
+                u.flush();
+            }
+            EXPECT_EQ(block, single) << lead << " " << n;
+        }
+    }
+    out.line(-0.5, 0.0, 1e300);
+    out.line(int32_t{1});
+    out.begin();
+    for (double x : {-0.5, 0.0, 1e300}) out.put(x);
+    out.end();
+    const std::string s = flushed();
+    EXPECT_EQ(s.substr(0, 74), s.substr(88));
+}
+
 TEST_F(ListOutputLines, SevenIntegersWrapAfterSix) {
     out.begin();
     for (int32_t i = 1; i <= 7; ++i) out.put(i);

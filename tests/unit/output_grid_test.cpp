@@ -1,8 +1,10 @@
 #include "field3d/output_grid.hpp"
+#include "field3d/eb2d_appr.hpp"
 #include "test_support.hpp"
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace p2k {
 namespace {
@@ -129,6 +131,54 @@ TEST(OutputGrid, OutsideTheMapZeroWithTheFormulasSign) {
         ASSERT_LT(s.grid.z_grid[1], -4.0);
         EXPECT_EQ(fz(20, 13, 1), 0.0);
         EXPECT_NE(fz(20, 13, 111), 0.0);
+    }
+}
+
+// Every stored component is bit for bit what EB2D_APPR gives at the node, turned Cartesian: on a
+// map of irregular values, with nodes inside, on the border half steps and outside (r and z),
+// for both kinds and for symmetric grids.
+TEST(OutputGrid, EveryNodeIsEB2DApprBitForBit) {
+    struct grid_case {
+        double rmin, aper, d_elm;
+        int32_t ksym;
+    };
+    for (const grid_case& c : {grid_case{0, 3.5, 9, 0}, grid_case{0.5, 1.7, 7.3, 0}, grid_case{0, 2.2, 8, 1}}) {
+        for (int32_t iflag_EH : {0, 1}) {
+            std::string console;
+            run_state& s = linear_map(console, c.rmin);
+            field_map& m = s.map;
+            for (size_t n = 0; n < m.Er_map.v.size(); ++n) {
+                m.Er_map.v[n] = std::sin(0.37 * static_cast<double>(n)) * 3.1;
+                m.Ez_map.v[n] = std::cos(0.91 * static_cast<double>(n)) / 7.0;
+                m.Br_map.v[n] = m.Ez_map.v[n] * 1e-3;
+                m.Bz_map.v[n] = -m.Er_map.v[n];
+            }
+            s.control = {};
+            s.control.iflag_EH = iflag_EH;
+            s.control.aper = c.aper;
+            s.control.d_elm = c.d_elm;
+            s.control.ksym_x = s.control.ksym_z = c.ksym;
+            sample_field(s);
+            const bool electric = iflag_EH == 0;
+            const field_3d& f = s.field;
+            const grid_array& fx = electric ? f.Ex : f.Bx;
+            const grid_array& fy = electric ? f.Ey : f.By;
+            const grid_array& fz = electric ? f.Ez : f.Bz;
+            long differ = 0;
+            for (int i = 1; i <= 25; ++i)
+                for (int j = 1; j <= 25; ++j)
+                    for (int k = 1; k <= 201; ++k) {
+                        const double x = s.grid.x_grid[static_cast<size_t>(i)], y = s.grid.y_grid[static_cast<size_t>(j)];
+                        const double r = std::sqrt(x * x + y * y);
+                        double E[3], B[3];
+                        EB2D_APPR(m, r, s.grid.z_grid[static_cast<size_t>(k)], E, B);
+                        const double* cyl = electric ? E : B;
+                        const double want[3] = {r > 1e-12 ? (x * cyl[0]) / r : 0.0, r > 1e-12 ? (y * cyl[0]) / r : 0.0, cyl[2]};
+                        const double got[3] = {fx(i, j, k), fy(i, j, k), fz(i, j, k)};
+                        differ += std::memcmp(want, got, sizeof want) != 0 ? 1 : 0;
+                    }
+            EXPECT_EQ(differ, 0) << c.rmin << " " << c.aper << " " << iflag_EH;
+        }
     }
 }
 

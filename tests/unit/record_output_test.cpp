@@ -127,6 +127,30 @@ TEST(RecordOutput, SubrecordsAcrossLimitsAndStreaming) {
     }
 }
 
+// A block of reals handed over at once gives the bytes of the same reals put one by one, after
+// a value that leaves the buffer unaligned, across subrecord limits and streamed records.
+TEST(RecordOutput, BlockOfRealsMatchesSingleValues) {
+    testing::scratch_dir dir;
+    const std::vector<std::pair<uint32_t, size_t>> cases = {
+        {12, 5}, {20, 3}, {record_output::default_subrecord_limit, 255}, {record_output::default_subrecord_limit, 6400},
+        {record_output::default_subrecord_limit, 125625}, {60000, 20000}};
+    for (const auto& [limit, count] : cases) {
+        std::vector<double> v(count);
+        for (size_t i = 0; i < count; ++i) v[i] = static_cast<double>(i) * 0.37 - 11.0;
+        for (const char* name : {"one.bin", "block.bin"}) {
+            record_output u(limit);
+            u.open_unknown(7, name);
+            u.begin();
+            u.put(int32_t{5});
+            if (name[0] == 'o') for (double x : v) u.put(x);
+            else u.put(v.data(), v.size());
+            u.end();
+            u.close();
+        }
+        EXPECT_EQ(file_bytes("block.bin"), file_bytes("one.bin")) << limit << " " << count;
+    }
+}
+
 TEST(RecordOutput, ExistingFileIsCutAfterTheFirstRecordOnly) {
     testing::scratch_dir dir;
     testing::write_file("old.bin", std::string(5000, 'x'));
