@@ -183,11 +183,10 @@ namespace {
         if (ch == '/') return;
 
         if (items[filled].type == list_item::kind::real) {
-            double v;
-            const char* const next = plain_real::scan(line.data() + pos, v);
-            if (next != nullptr && (next == line.data() + line.size() || blank(*next))) {
-                *static_cast<double*>(items[filled++].target) = v;
-                pos = static_cast<size_t>(next - line.data());
+            const plain_real::scanned r = plain_real::scan(line.data() + pos);
+            if (r.end != nullptr && (r.end == line.data() + line.size() || blank(*r.end))) {
+                *static_cast<double*>(items[filled++].target) = r.value;
+                pos = static_cast<size_t>(r.end - line.data());
                 after_comma = false;
                 continue;
             }
@@ -225,23 +224,21 @@ namespace {
 bool read_plain_row(line_source& in, const list_item* items, size_t count) {
     const char* p = in.ahead();
     const char* const end = in.ahead_end();
-    if (p == end) return false;
+    if (p == end || count == 0) return false;
     for (size_t k = 0; k < count; ++k) {
         while (*p == ' ') ++p;
         if (*p == '\t') {
             while (blank(*p)) ++p;
         }
         if (items[k].type != list_item::kind::real) return false;
-        double v;
-        p = plain_real::scan(p, v);
-        if (p == nullptr) return false;
-        if (!blank(*p) && k + 1 < count) return false;
-        *static_cast<double*>(items[k].target) = v;
+        const plain_real::scanned r = plain_real::scan(p);
+        p = r.end;
+        // Stored only once it is known to end where a value may: "2*" is no value 2, but two nulls.
+        if (p == nullptr || !(blank(*p) || *p == '\n' || (*p == '\r' && p[1] == '\n'))) return false;
+        *static_cast<double*>(items[k].target) = r.value;
     }
-    const char* lf = p;
-    if (*p == '\r') ++lf;
+    const char* lf = p + (*p == '\r');
     if (*lf != '\n') {
-        if (!blank(*p)) return false;
         lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
         if (lf == nullptr) return false;
     }

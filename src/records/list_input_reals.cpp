@@ -24,20 +24,19 @@ digit_run leading_digits(const char* p) {
 // A constant beyond one exact operation, in the one form the library conversion reads as
 // written (no leading '+', exponent letter E or none): converted by it, as the general
 // conversion would. Other forms and values out of range are left to the general conversion.
-[[gnu::noinline]] const char* library_value(const char* start, const char* end, double& out) {
-    if (*start == '+') return nullptr;
+[[gnu::noinline]] scanned library_value(const char* start, const char* end) {
+    if (*start == '+') return {nullptr, 0};
     for (const char* q = start; q < end; ++q)
-        if ((*q | 0x20) == 'd' || (*q | 0x20) == 'q') return nullptr;
+        if ((*q | 0x20) == 'd' || (*q | 0x20) == 'q') return {nullptr, 0};
     double v = 0;
     const auto r = std::from_chars(start, end, v, std::chars_format::general);
-    if (r.ec != std::errc() || r.ptr != end) return nullptr;
-    out = v;
-    return end;
+    if (r.ec != std::errc() || r.ptr != end) return {nullptr, 0};
+    return {end, v};
 }
 
 }  // namespace
 
-const char* other_form(const char* p, double& out) {
+scanned other_form(const char* p) {
     const char* const start = p;
     const bool negative = *p == '-';
     if (*p == '-' || *p == '+') ++p;
@@ -64,7 +63,7 @@ const char* other_form(const char* p, double& out) {
             if (r.count < 8 || digit_value(*p) >= 10) break;
         }
     }
-    if (count == 0) return nullptr;
+    if (count == 0) return {nullptr, 0};
     if (const char c = static_cast<char>(*p | 0x20); c == 'e' || c == 'd' || c == 'q') {
         ++p;
         const bool exp_negative = *p == '-';
@@ -80,20 +79,19 @@ const char* other_form(const char* p, double& out) {
             x = 0;
             int n = 0;
             for (unsigned d; n < 4 && (d = digit_value(p[n])) < 10; ++n) x = x * 10 + static_cast<int>(d);
-            if (n == 0) return nullptr;
+            if (n == 0) return {nullptr, 0};
             p += n;
         }
         scale += exp_negative ? -x : x;
     }
-    if (count > 19 || m > (uint64_t{1} << 53)) return library_value(start, p, out);
+    if (count > 19 || m > (uint64_t{1} << 53)) return library_value(start, p);
     double v = static_cast<double>(m);
     if (m != 0) {
-        if (scale < -max_exact_pow10 || scale > max_exact_pow10) return library_value(start, p, out);
+        if (scale < -max_exact_pow10 || scale > max_exact_pow10) return library_value(start, p);
         if (scale < 0) v = v / exact_pow10[-scale];
         else v = v * exact_pow10[scale];
     }
-    out = negative ? -v : v;
-    return p;
+    return {p, negative ? -v : v};
 }
 
 }  // namespace p2k::plain_real

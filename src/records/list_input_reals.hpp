@@ -48,27 +48,34 @@ inline constexpr double exact_pow10[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1
                                            1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 inline constexpr int max_exact_pow10 = 22;
 
+// A constant's value and its end; the end is nullptr when the constant is left to the general
+// conversion. Returned in registers.
+struct scanned {
+    const char* end;
+    double value;
+};
+
 // Any other plain constant at p: an optional sign, digits with an optional point, an optional
 // exponent of E, D or Q, an optional sign and up to four digits. Returns the end of the
 // constant, or nullptr when it is no such constant or its value is left to the general
 // conversion. Its end is not checked: the caller tells whether the next byte may end a value.
-const char* other_form(const char* p, double& out);
+scanned other_form(const char* p);
 
-// A constant at p, in text followed by padding: returns its end as other_form does.
+// A constant at p, in text followed by padding, as other_form scans it.
 //
 // The fixed shape: an optional sign, one digit, the point, seven or eight digits, E or D (either
 // case), the exponent's sign and two digits. The digit before the point and the seven after it
 // are checked and combined as one word; at most nine digits keep the value below 2^53. Each
 // load starts at most one byte after the first byte that no check has passed yet, so that none
 // reaches past the padding.
-inline const char* scan(const char* p, double& out) {
+inline scanned scan(const char* p) {
     const char* const start = p;
     const bool negative = *p == '-';
     p += (*p == '-') | (*p == '+');
     // From the point on, with the point's lane taken by the digit before it.
     const uint64_t w = load8(p + 1);
     const uint64_t digits = (w & ~uint64_t{0xff}) | static_cast<unsigned char>(*p);
-    if ((w & 0xff) != '.' || non_digits(digits) != 0) return other_form(start, out);
+    if ((w & 0xff) != '.' || non_digits(digits) != 0) return other_form(start);
     uint64_t m = lanes_value(digits - zeros8);
     int scale = -7;
     p += 9;
@@ -81,14 +88,13 @@ inline const char* scan(const char* p, double& out) {
     const char sign = p[1];
     const unsigned e1 = digit_value(p[2]), e0 = digit_value(p[3]);
     if ((letter != 'e' && letter != 'd') || (sign != '+' && sign != '-') || e1 >= 10 || e0 >= 10)
-        return other_form(start, out);
+        return other_form(start);
     const int x = static_cast<int>(e1 * 10 + e0);
     scale += sign == '-' ? -x : x;
-    if (scale < -max_exact_pow10 || scale > max_exact_pow10) return other_form(start, out);
+    if (scale < -max_exact_pow10 || scale > max_exact_pow10) return other_form(start);
     double v = static_cast<double>(m);
     v = scale < 0 ? v / exact_pow10[-scale] : v * exact_pow10[scale];
-    out = negative ? -v : v;
-    return p + 4;
+    return {p + 4, negative ? -v : v};
 }
 
 }  // namespace p2k::plain_real
