@@ -1,8 +1,8 @@
 #include "records/list_input.hpp"
 
 #include "records/failure.hpp"
+#include "records/list_input_reals.hpp"
 
-#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -16,8 +16,6 @@ namespace {
 bool blank(char c) { return c == ' ' || c == '\t'; }
 bool ends_value(char c) { return blank(c) || c == ',' || c == '/' || c == ')' || c == '*'; }
 bool digit(char c) { return c >= '0' && c <= '9'; }
-// The value of a digit; 10 or more for any other character.
-unsigned digit_value(char c) { return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0'; }
 bool exponent_letter(char c) {
     return c == 'e' || c == 'E' || c == 'd' || c == 'D' || c == 'q' || c == 'Q';
 }
@@ -134,106 +132,6 @@ void store(const line_source& in, const list_item& it, std::string_view token, s
         *static_cast<double*>(it.target) = real_value(in, c, scratch);
 }
 
-// Digit values in the bytes of a little-endian word, the first digit in the lowest byte, the
-// leading ones possibly zero: their value as one decimal number, combined in lanes (pairs, then
-// fours, then the eight).
-uint64_t lanes_value(uint64_t w) {
-    w = w * 10 + (w >> 8);
-    w = (((w & 0x000000ff000000ffULL) * (100 + (1000000ULL << 32))) +
-         (((w >> 16) & 0x000000ff000000ffULL) * (1 + (10000ULL << 32)))) >> 32;
-    return static_cast<uint32_t>(w);
-}
-
-// The digits at the start of the 8 bytes at p (at most 8) and their value. A byte is flagged as
-// no digit by one addition and one subtraction; lanes above the first flagged one may be garbled
-// by carries, but the first flag is exact.
-struct digit_run {
-    int count;
-    uint64_t value;
-};
-digit_run leading_digits(const char* p) {
-    uint64_t w = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(&w, p, 8);
-    } else {
-        for (int i = 7; i >= 0; --i) w = (w << 8) | static_cast<unsigned char>(p[i]);
-    }
-    const uint64_t other = ((w + 0x4646464646464646ULL) | (w - 0x3030303030303030ULL)) & 0x8080808080808080ULL;
-    const int count = other == 0 ? 8 : std::countr_zero(other) / 8;
-    if (count == 0) return {0, 0};
-    // The digits moved to the top lanes: the lanes below become leading zeros.
-    return {count, lanes_value((w - 0x3030303030303030ULL) << (8 * (8 - count)))};
-}
-
-// The common case of a real item, in one pass over the padded line: a constant of at most 19
-// digits whose value is exact as a 64-bit integer below 2^53 times or over a power of ten up to
-// 10^22, both exact doubles, so that one correctly rounded multiplication or division gives the
-// correctly rounded value, the same as the general conversion. The constant must end at the end
-// of the line, a blank or a tab; anything else (a repeat count, a comma, a malformed or unusual
-// constant) is left to the general path. Returns the end of the constant, or nullptr when it is
-// left. The scan runs into the line's padding at most, whose first byte ends every loop.
-constexpr double exact_pow10[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-constexpr uint64_t int_pow10[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
-
-inline const char* quick_real(const char* p, const char* end, double& out) {
-    const bool negative = *p == '-';
-    if (*p == '-' || *p == '+') ++p;
-    // The integer part, most often one digit.
-    uint64_t m = digit_value(p[0]);
-    const char* const int_start = p;
-    if (m < 10 && digit_value(p[1]) >= 10) {
-        ++p;
-    } else {
-        m = 0;
-        for (unsigned d; (d = digit_value(*p)) < 10; ++p) m = m * 10 + d;
-    }
-    int count = static_cast<int>(p - int_start);  // digits taken into m (a long run is refused below)
-    int scale = 0;  // decimal exponent of m's last digit
-    if (*p == '.') {
-        ++p;
-        for (;;) {
-            const digit_run r = leading_digits(p);
-            m = m * int_pow10[r.count] + r.value;
-            count += r.count;
-            scale -= r.count;
-            p += r.count;
-            if (r.count < 8 || digit_value(*p) >= 10) break;
-        }
-    }
-    if (count == 0 || count > 19) return nullptr;
-    if (const char c = static_cast<char>(*p | 0x20); c == 'e' || c == 'd' || c == 'q') {
-        ++p;
-        const bool exp_negative = *p == '-';
-        if (*p == '-' || *p == '+') ++p;
-        // Up to 4 digits, two of them in the common case; a fifth is refused below as a constant
-        // that does not end.
-        const unsigned d0 = digit_value(p[0]), d1 = digit_value(p[1]);
-        int x;
-        if (d0 < 10 && d1 < 10 && digit_value(p[2]) >= 10) {
-            x = static_cast<int>(d0 * 10 + d1);
-            p += 2;
-        } else {
-            x = 0;
-            int n = 0;
-            for (unsigned d; n < 4 && (d = digit_value(p[n])) < 10; ++n) x = x * 10 + static_cast<int>(d);
-            if (n == 0) return nullptr;
-            p += n;
-        }
-        scale += exp_negative ? -x : x;
-    }
-    if (p != end && !blank(*p)) return nullptr;
-    if (m > (uint64_t{1} << 53)) return nullptr;
-    double v = static_cast<double>(m);
-    if (m != 0) {
-        if (scale < -22 || scale > 22) return nullptr;
-        if (scale < 0) v = v / exact_pow10[-scale];
-        else v = v * exact_pow10[scale];
-    }
-    out = negative ? -v : v;
-    return p;
-}
-
 int32_t repeat_count(const line_source& in, std::string_view t) {
     long long r = 0;
     for (char d : t) {
@@ -285,10 +183,10 @@ namespace {
         if (ch == '/') return;
 
         if (items[filled].type == list_item::kind::real) {
-            double v;
-            if (const char* next = quick_real(line.data() + pos, line.data() + line.size(), v); next != nullptr) {
-                *static_cast<double*>(items[filled++].target) = v;
-                pos = static_cast<size_t>(next - line.data());
+            const plain_real::scanned r = plain_real::scan(line.data() + pos);
+            if (r.end != nullptr && (r.end == line.data() + line.size() || blank(*r.end))) {
+                *static_cast<double*>(items[filled++].target) = r.value;
+                pos = static_cast<size_t>(r.end - line.data());
                 after_comma = false;
                 continue;
             }
@@ -318,29 +216,43 @@ namespace {
 }
 
 
-}  // namespace
-
-void read_list(line_source& in, const list_item* items, size_t count) {
-    std::string_view line;
-    if (!in.next_line(line)) fail(in, msg_end_of_file);
-    // The common statement first: real items whose values stand on this line, separated by
-    // blanks and tabs, each plain. Where that ends, the general rules go on from the same place.
-    size_t filled = 0;
-    const char* p = line.data();
-    const char* const end = p + line.size();
-    while (filled < count && items[filled].type == list_item::kind::real) {
+// The common statement taken straight out of the bytes the source holds ahead: real items whose
+// values stand on the next line, separated by blanks and tabs, each plain, the last followed by
+// the line end or by a blank or tab and the rest of the line. The line is taken, LF included,
+// and true returned; false leaves the position where it was for the general rules, which read
+// the line again from its start and store the same values into the items stored here.
+bool read_plain_row(line_source& in, const list_item* items, size_t count) {
+    const char* p = in.ahead();
+    const char* const end = in.ahead_end();
+    if (p == end || count == 0) return false;
+    for (size_t k = 0; k < count; ++k) {
         while (*p == ' ') ++p;
         if (*p == '\t') {
             while (blank(*p)) ++p;
         }
-        if (p == end) break;
-        double v;
-        const char* const next = quick_real(p, end, v);
-        if (next == nullptr) break;
-        *static_cast<double*>(items[filled++].target) = v;
-        p = next;
+        if (items[k].type != list_item::kind::real) return false;
+        const plain_real::scanned r = plain_real::scan(p);
+        p = r.end;
+        // Stored only once it is known to end where a value may: "2*" is no value 2, but two nulls.
+        if (p == nullptr || !(blank(*p) || *p == '\n' || (*p == '\r' && p[1] == '\n'))) return false;
+        *static_cast<double*>(items[k].target) = r.value;
     }
-    if (filled < count) read_list_general(in, items, count, line, static_cast<size_t>(p - line.data()), filled);
+    const char* lf = p + (*p == '\r');
+    if (*lf != '\n') {
+        lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+        if (lf == nullptr) return false;
+    }
+    in.take_ahead(lf + 1);
+    return true;
+}
+
+}  // namespace
+
+void read_list(line_source& in, const list_item* items, size_t count) {
+    if (read_plain_row(in, items, count)) return;
+    std::string_view line;
+    if (!in.next_line(line)) fail(in, msg_end_of_file);
+    read_list_general(in, items, count, line, 0, 0);
 }
 
 }  // namespace p2k

@@ -23,7 +23,7 @@ void text_input::open_old(int unit_, std::string_view fixed_name) {
     file = full_path(name);
     fd_ = open_old_for_reading(unit, name, file);
     buf_.assign(chunk + line_padding, '\0');
-    begin_ = end_ = 0;
+    ahead_ = ahead_end_ = buf_.data();
     at_end_of_data_ = ended_ = false;
 }
 
@@ -31,64 +31,73 @@ void text_input::close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     buf_ = std::vector<char>();
+    ahead_ = ahead_end_ = nullptr;
 }
 
 bool text_input::fill() {
     if (at_end_of_data_) return false;
-    if (begin_ > 0) {  // keep the partial line at the front
-        std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
-        end_ -= begin_;
-        begin_ = 0;
-        buf_[end_] = '\0';
+    size_t begin = static_cast<size_t>(ahead_ - buf_.data());
+    size_t end = static_cast<size_t>(ahead_end_ - buf_.data());
+    if (begin > 0) {  // keep the partial line at the front
+        std::memmove(buf_.data(), buf_.data() + begin, end - begin);
+        end -= begin;
+        begin = 0;
+        buf_[end] = '\0';
+        ahead_ = buf_.data();
+        ahead_end_ = buf_.data() + end;
     }
-    if (end_ == buf_.size() - line_padding) {  // a line longer than the buffer
-        if (end_ >= max_line) throw io_failure(msg_read_error, unit, file, EFBIG);
+    if (end == buf_.size() - line_padding) {  // a line longer than the buffer
+        if (end >= max_line) throw io_failure(msg_read_error, unit, file, EFBIG);
         try {
-            buf_.resize(end_ * 2 + line_padding);
+            buf_.resize(end * 2 + line_padding);
         } catch (const std::bad_alloc&) {
             throw io_failure(msg_read_error, unit, file, ENOMEM);
         }
+        ahead_ = buf_.data();
+        ahead_end_ = buf_.data() + end;
     }
     ssize_t n;
-    do n = ::read(fd_, buf_.data() + end_, buf_.size() - line_padding - end_);
+    do n = ::read(fd_, buf_.data() + end, buf_.size() - line_padding - end);
     while (n < 0 && errno == EINTR);
     if (n < 0) throw io_failure(msg_read_error, unit, file, errno);
     if (n == 0) {
         at_end_of_data_ = true;
         return false;
     }
-    end_ += static_cast<size_t>(n);
-    buf_[end_] = '\0';  // ends a last line without LF for the scanners
+    end += static_cast<size_t>(n);
+    buf_[end] = '\0';  // ends a last line without LF for the scanners
+    ahead_end_ = buf_.data() + end;
     return true;
 }
 
 bool text_input::next_line(std::string_view& line) {
     if (ended_ || fd_ < 0) return false;
-    size_t scanned = begin_;
+    size_t scanned = 0;  // bytes of the next line already searched for its LF
     for (;;) {
-        const void* lf = std::memchr(buf_.data() + scanned, '\n', end_ - scanned);
+        const char* const from = ahead_ + scanned;
+        const void* lf = std::memchr(from, '\n', static_cast<size_t>(ahead_end_ - from));
         if (lf != nullptr) {
-            size_t at = static_cast<size_t>(static_cast<const char*>(lf) - buf_.data());
-            size_t len = at - begin_;
-            if (len > 0 && buf_[at - 1] == '\r') --len;
-            line = std::string_view(buf_.data() + begin_, len);
-            begin_ = at + 1;
+            const char* const at = static_cast<const char*>(lf);
+            size_t len = static_cast<size_t>(at - ahead_);
+            if (len > 0 && at[-1] == '\r') --len;
+            line = std::string_view(ahead_, len);
+            ahead_ = at + 1;
             break;
         }
-        scanned = end_ - begin_;  // offset of the unscanned bytes once fill() moved them
+        scanned = static_cast<size_t>(ahead_end_ - ahead_);
         if (!fill()) {
-            if (begin_ == end_) {
+            if (ahead_ == ahead_end_) {
                 ended_ = true;
                 return false;
             }
-            line = std::string_view(buf_.data() + begin_, end_ - begin_);  // last line without LF
-            begin_ = end_;
+            line = std::string_view(ahead_, static_cast<size_t>(ahead_end_ - ahead_));  // last line without LF
+            ahead_ = ahead_end_;
             break;
         }
-        scanned += begin_;
     }
     if (line.size() == 1 && line[0] == '\x1a') {
         ended_ = true;
+        ahead_end_ = ahead_;  // nothing after the end of the file is handed out
         return false;
     }
     return true;

@@ -23,8 +23,20 @@ public:
     // line_padding readable bytes.
     virtual bool next_line(std::string_view& line) = 0;
 
+    // The bytes the source holds beyond its position, from the start of the next line on, and
+    // followed by line_padding readable bytes of which the first is NUL; empty where it holds
+    // none. A reader may take whole lines out of them itself, never one that holds only Ctrl-Z,
+    // by moving the position past their LF; next_line goes on from there.
+    const char* ahead() const { return ahead_; }
+    const char* ahead_end() const { return ahead_end_; }
+    void take_ahead(const char* past_lf) { ahead_ = past_lf; }
+
     int unit = 0;
     std::string file;  // full path, quoted in reports
+
+protected:
+    const char* ahead_ = nullptr;
+    const char* ahead_end_ = nullptr;
 };
 
 // A file opened for reading (status old).
@@ -43,10 +55,9 @@ public:
 private:
     bool fill();  // reads more bytes; false when the file has none left
 
+    // The bytes not yet handed out are ahead_ .. ahead_end_, within buf_.
     int fd_ = -1;
     std::vector<char> buf_;
-    size_t begin_ = 0;  // first byte not yet handed out
-    size_t end_ = 0;    // end of the bytes read
     bool at_end_of_data_ = false;
     bool ended_ = false;  // a Ctrl-Z line or the end was met
 };

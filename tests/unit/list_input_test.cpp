@@ -1,6 +1,7 @@
 #include "records/list_input.hpp"
 #include "test_support.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cmath>
@@ -310,6 +311,43 @@ TEST(TextInputFile, RowsEndAtTheirLineEnd) {
     read_list(in, {item(v[2]), item(v[3])});  // 4 on its own line, then 5.125e1 on the last
     EXPECT_EQ(v[2], 4.0);
     EXPECT_EQ(v[3], 51.25);
+}
+
+// Rows read from a file, where plain rows are taken straight out of the read buffer, and from
+// the same lines handed out one at a time, where only the general rules read them: the same
+// values, the same failure, the same next line.
+TEST(TextInputFile, RowsFromTheBufferAsByTheGeneralRules) {
+    const std::vector<std::string> rows = {
+        " 0.0000000E+00  0.0000000E+00 -0.00000000E+00 -3.14159265E+02",
+        "+1.2345678D-22 9.99999999E+22 1.23456789e-23 1.0000000E+23",
+        "1.0 2.0 3.0 2*",      "1.0 2.0 3.0 4.0*5", "1 2 3 4 remark",   "1 2 3 4/",
+        "1 2,3 4",             "1\t2 \t3\t4\t",     "1 2 3 4\r",         "1 2 3 4\r\r",
+        "1 2 3",               "1 2 3 4\x1a",       "1.2345678E+0 2 3 4", "1.23456789012E+05 2 3 4",
+        "1.2.3 4 5 6",         "1.0E+00x 2 3 4",    "9.9999999E+99 1 2 3e400", "",
+        "12345678901234567890123 1e-320 .5 5.",
+    };
+    for (const auto& row : rows) {
+        testing::scratch_dir dir;
+        const std::string next = "7 8 9 10";
+        testing::write_file("t.txt", "first\n" + row + "\n" + next + "\n");  // the first read fills the buffer
+        text_input file;
+        file.open_old(2, "t.txt");
+        std::string line = row;  // as a file's line ends give it: one CR before the LF dropped
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines general({"first", line, next});
+        double a[8], b[8];
+        std::fill(a, a + 8, 0.5);
+        std::fill(b, b + 8, 0.5);
+        const auto read_twice = [](line_source& in, double* v) {
+            skip_line(in);
+            return failure_number([&] {
+                read_list(in, {item(v[0]), item(v[1]), item(v[2]), item(v[3])});
+                read_list(in, {item(v[4]), item(v[5]), item(v[6]), item(v[7])});
+            });
+        };
+        EXPECT_EQ(read_twice(file, a), read_twice(general, b)) << row;
+        for (int k = 0; k < 8; ++k) EXPECT_EQ(std::bit_cast<uint64_t>(a[k]), std::bit_cast<uint64_t>(b[k])) << row << " item " << k;
+    }
 }
 
 }  // namespace
