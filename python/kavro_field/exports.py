@@ -4,23 +4,16 @@ import base64
 
 import numpy as np
 
-from .errors import FieldFileError
-
-
-def _written(path, write):
-    try:
-        write()
-    except OSError as err:
-        raise FieldFileError(path, f"cannot be written: {err.strerror or err}") from None
+from .outputs import write_atomically
 
 
 def export_npz(f, path):
     """NumPy archive with x_grid, y_grid, z_grid, Fx, Fy, Fz ([i, j, k]) and ksym."""
-    def write():
-        with open(path, "wb") as out:
+    def write(temporary):
+        with open(temporary, "wb") as out:
             np.savez(out, x_grid=f.x_grid, y_grid=f.y_grid, z_grid=f.z_grid,
                      Fx=f.Fx, Fy=f.Fy, Fz=f.Fz, ksym=np.array(f.ksym, dtype=np.int32))
-    _written(path, write)
+    write_atomically(path, write, inputs=[f.path])
 
 
 def vti_document(f):
@@ -54,7 +47,9 @@ def vti_document(f):
 
 def export_vti(f, path):
     """Write `vti_document(f)` to `path`."""
-    def write():
-        with open(path, "w", encoding="ascii") as out:
-            out.write(vti_document(f))
-    _written(path, write)
+    document = vti_document(f)
+
+    def write(temporary):
+        with open(temporary, "w", encoding="ascii") as out:
+            out.write(document)
+    write_atomically(path, write, inputs=[f.path])

@@ -5,7 +5,7 @@ matplotlib is imported here only, so that the other commands start without it.
 
 import numpy as np
 
-from .errors import FieldFileError
+from .outputs import write_atomically
 
 
 def _nearest(grid, value=0.0):
@@ -67,7 +67,8 @@ def figure(f, unit="length unit of the table"):
 def save_plot(f, path, unit="length unit of the table"):
     """Write the figure of `f` as a PNG file."""
     fig = figure(f, unit)
-    try:
-        fig.savefig(path, format="png")
-    except OSError as err:
-        raise FieldFileError(path, f"cannot be written: {err.strerror or err}") from None
+
+    def write(temporary):
+        with open(temporary, "wb") as out:
+            fig.savefig(out, format="png")
+    write_atomically(path, write, inputs=[f.path])
