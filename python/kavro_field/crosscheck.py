@@ -92,7 +92,8 @@ def approximation_steps(inputs, axes):
             continue
         rr, zz = np.broadcast_arrays(rr, zz)
         before = (rr, np.nextafter(zz, -np.inf)) if moved == "z" else (np.nextafter(rr, -np.inf), zz)
-        steps = np.maximum(*(np.abs(a - b) for a, b in zip(inputs.at(rr, zz), inputs.at(*before))))
+        with np.errstate(invalid="ignore"):
+            steps = np.maximum(*(np.abs(a - b) for a, b in zip(inputs.at(rr, zz), inputs.at(*before))))
         steps = np.where(np.isfinite(steps), steps, 0.0)
         k = np.unravel_index(np.argmax(steps), steps.shape)
         if steps[k] > best[0]:
