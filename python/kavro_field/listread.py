@@ -271,6 +271,15 @@ def read_list(src: Lines, values: list, integer: List[bool]) -> Statement:
     def odd(message, text):
         st.oddities.append(Oddity(src.display, number, text, message))
 
+    def value_at(start):
+        """The value's text from `start` to the character that ends it, and where it ends."""
+        end = start
+        while end < len(line) and line[end] not in _ENDS_VALUE:
+            end += 1
+        if end == start:  # a ')' or '*' where a value should be
+            fail(SYNTAX_ERROR, f"'{line[end]}' where a value should be", line[end])
+        return line[start:end], end
+
     while filled < count:
         while pos < len(line) and line[pos] in _BLANK:
             pos += 1
@@ -288,12 +297,7 @@ def read_list(src: Lines, values: list, integer: List[bool]) -> Statement:
             continue
         if ch == "/":
             break
-        start = pos
-        while pos < len(line) and line[pos] not in _ENDS_VALUE:
-            pos += 1
-        token = line[start:pos]
-        if not token:
-            fail(SYNTAX_ERROR, f"'{line[pos]}' where a value should be", line[pos])
+        token, pos = value_at(pos)
         repeat = 1
         if pos < len(line) and line[pos] == "*":
             repeat = _repeat(token, fail)
@@ -301,18 +305,13 @@ def read_list(src: Lines, values: list, integer: List[bool]) -> Statement:
             if pos == len(line) or line[pos] in " \t,/":
                 nulls = min(repeat, count - filled)
                 kept = ", ".join(repr(v) for v in values[filled:filled + nulls])
-                odd(f"'{token}*' followed by a blank is {nulls} null value{'s' if nulls > 1 else ''}: item"
+                odd(f"'{token}*' without a value after it is {nulls} null value{'s' if nulls > 1 else ''}: item"
                     f" {filled + 1}{f' .. {filled + nulls}' if nulls > 1 else ''} keep{'' if nulls > 1 else 's'}"
                     f" {kept}", line.strip(_BLANK))
                 filled += nulls
                 after_comma = False
                 continue
-            start = pos
-            while pos < len(line) and line[pos] not in _ENDS_VALUE:
-                pos += 1
-            token = line[start:pos]
-            if not token:
-                fail(SYNTAX_ERROR, f"'{line[pos]}' where a value should be", line[pos] if pos < len(line) else "")
+            token, pos = value_at(pos)
         for _ in range(min(repeat, count - filled)):
             values[filled] = constant_value(token, integer[filled], lambda num, why: fail(num, why, token))
             st.origins[filled] = Origin(src.display, number, token)

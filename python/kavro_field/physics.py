@@ -23,8 +23,11 @@ FIELD_UNITS = {"T": (1.0, "B"), "G": (1e-4, "B"), "V/m": (1.0, "E"), "V/cm": (1e
 # Velocities at which the transit-time factor is listed, and the scan for its largest value.
 BETAS = (0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8, 0.9, 1.0)
 BETA_SCAN = np.linspace(0.02, 1.0, 4901)
-AXIS_KEYS = ("peak", "peak_z", "end_share_lower", "end_share_upper", "integral", "integral_square",
-             "effective_length", "hard_edge_field")
+AXIS_KEYS = ("peak", "peak_z", "end_share_lower", "end_share_upper", "integral", "integral_abs",
+             "integral_square", "effective_length", "hard_edge_field")
+# An integral of F below this share of the integral of |F| is a field odd in z: its effective
+# length and hard-edge field are not defined.
+ODD_SHARE = 1e-9
 
 
 def integrate(z, values):
@@ -54,8 +57,8 @@ def axis_numbers(z, field, ksym_z=0):
     dict
         peak (signed value of the largest |F|), peak_z, end_share_lower (None with ksym_z set:
         the lower end is the element's middle), end_share_upper, integral, integral_square,
-        effective_length ((integral F dz)^2 / integral F^2 dz), hard_edge_field
-        (integral F^2 dz / integral F dz).
+        integral_abs (integral |F| dz), effective_length ((integral F dz)^2 / integral F^2 dz) and
+        hard_edge_field (integral F^2 dz / integral F dz), both None for a field odd in z.
 
     Examples
     --------
@@ -66,16 +69,18 @@ def axis_numbers(z, field, ksym_z=0):
     k = int(np.nanargmax(np.abs(field)))
     peak = float(field[k])
     integral = float(integrate(z, field))
+    magnitude = float(integrate(z, np.abs(field)))
     square = float(integrate(z, field * field))
+    defined = abs(integral) > ODD_SHARE * magnitude
 
     def share(v):
         return abs(float(v)) / abs(peak) if peak != 0 else None
 
     return {"peak": peak, "peak_z": float(z[k]),
             "end_share_lower": None if ksym_z != 0 else share(field[0]), "end_share_upper": share(field[-1]),
-            "integral": integral, "integral_square": square,
-            "effective_length": integral * integral / square if square else None,
-            "hard_edge_field": square / integral if integral else None}
+            "integral": integral, "integral_abs": magnitude, "integral_square": square,
+            "effective_length": integral * integral / square if square and defined else None,
+            "hard_edge_field": square / integral if defined else None}
 
 
 def transit_time(z_m, field_si, frequency):
@@ -144,8 +149,9 @@ def summarise_axis(f, length_unit=None, field_unit=None, momentum=None, frequenc
         if inputs.r_node[0] == 0.0:
             table = axis_numbers(z, _column_at(inputs, z), f.ksym[2])
             out["table_axis"] = table
-            out["relative_difference"] = {key: _relative(out["axis"][key], table[key]) for key in AXIS_KEYS
-                                          if key != "peak_z"}
+            floor = ODD_SHARE * max(out["axis"]["integral_abs"], table["integral_abs"])
+            out["relative_difference"] = {key: _relative(out["axis"][key], table[key], floor if key == "integral" else 0.0)
+                                          for key in AXIS_KEYS if key != "peak_z"}
     if length_unit or field_unit:
         out["si"] = _si(out, z, axial, kind, length_unit, field_unit, momentum, frequency)
     return out
@@ -163,10 +169,10 @@ def _column_at(inputs, z):
     return np.where((z >= node[0]) & (z <= node[-1]), value, 0.0)
 
 
-def _relative(a, b):
+def _relative(a, b, floor=0.0):
     if a is None or b is None:
         return None
-    scale = max(abs(a), abs(b))
+    scale = max(abs(a), abs(b), floor)
     return abs(a - b) / scale if scale else 0.0
 
 
@@ -182,7 +188,8 @@ def _si(out, z, axial, kind, length_unit, field_unit, momentum, frequency):
     a = out["axis"]
     si = {"length_unit": length_unit, "field_unit": field_unit, "kind": unit_kind,
           "peak": a["peak"] * to_si, "peak_z": a["peak_z"] * to_m,
-          "integral": a["integral"] * to_si * to_m, "integral_square": a["integral_square"] * to_si ** 2 * to_m,
+          "integral": a["integral"] * to_si * to_m, "integral_abs": a["integral_abs"] * to_si * to_m,
+          "integral_square": a["integral_square"] * to_si ** 2 * to_m,
           "effective_length": a["effective_length"] * to_m if a["effective_length"] is not None else None,
           "hard_edge_field": a["hard_edge_field"] * to_si if a["hard_edge_field"] is not None else None,
           "transverse_max": out["transverse_max"]["value"] * to_si}
@@ -218,7 +225,7 @@ def summary_lines(s):
                      f" d_elm {c['d_elm']!r}, aper {c['aper']!r}")
     rows = [(f"peak {name}", "peak"), (f"  at z", "peak_z"), ("lower end share", "end_share_lower"),
             ("upper end share", "end_share_upper"), (f"int {name} dz", "integral"),
-            (f"int {name}^2 dz", "integral_square"), ("effective length", "effective_length"),
+            (f"int |{name}| dz", "integral_abs"), (f"int {name}^2 dz", "integral_square"), ("effective length", "effective_length"),
             ("hard-edge field", "hard_edge_field")]
     if table is not None:
         lines.append(f"{'':18}{'file':>14}  {'table column':>14}  {'rel. diff':>9}")
@@ -233,10 +240,10 @@ def summary_lines(s):
                  f" z = {tm['z']:.6g}")
     si = s.get("si")
     if si:
-        field_si = "T" if si["kind"] == "B" else "V/m"
+        field_si, integral_si, square_si = ("T", "T m", "T^2 m") if si["kind"] == "B" else ("V/m", "V", "V^2/m")
         lines += [f"SI ({si['length_unit']}, {si['field_unit']} -> m, {field_si})",
-                  f"  int {name} dz      {_number(si['integral'])} {field_si} m",
-                  f"  int {name}^2 dz    {_number(si['integral_square'])} {field_si}^2 m",
+                  f"  int {name} dz      {_number(si['integral'])} {integral_si}",
+                  f"  int {name}^2 dz    {_number(si['integral_square'])} {square_si}",
                   f"  effective length {_number(si['effective_length'])} m"]
         if "focal_length" in si:
             lines += [f"  B rho            {_number(si['b_rho'])} T m at {si['momentum']:g} MeV/c",

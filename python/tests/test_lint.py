@@ -116,7 +116,7 @@ MISTAKES = {
     "null mirror mode": ("gaussian", 1, 2, {}, [(CONTROL, "2 kmirror_z", ",2 kmirror_z")], [],
                          "a null value: item 1 keeps its value 0", "a null value"),
     "null symmetry flags": ("lens", 0, 0, {}, [(CONTROL, "0 0 0\n", "2* 1\n")], [],
-                            "'2*' followed by a blank is 2 null values", "null values"),
+                            "'2*' without a value after it is 2 null values", "null values"),
     "tab after the table's name": ("lens", 0, 0, {}, [(CONTROL, "table.txt\n", "table.txt\t\n")], [],
                                    "the table name holds a control character", None),
 }
