@@ -83,3 +83,34 @@ def test_control_of_another_conversion_is_a_finding(conversion, capsys):
     other = os.path.dirname(conversion("lens", aper=1.9))
     status, out = _check(capsys, path, "--control", other)
     assert status == 1 and "control: the file's x runs from" in out
+
+
+def _edited(path, tmp_path, edit):
+    """The layout-0 file with its z component changed by edit(Fz), shape (25, 25, 201)."""
+    with open(path, "rb") as original:
+        data = bytearray(original.read())
+    start = 2084 + 2 * (1_005_000 + 8)
+    fz = np.frombuffer(bytes(data[start:start + 1_005_000]), "<f8").reshape((25, 25, 201), order="F").copy()
+    edit(fz)
+    data[start:start + 1_005_000] = fz.tobytes(order="F")
+    edited = tmp_path / "edited"
+    edited.write_bytes(bytes(data))
+    return str(edited)
+
+
+def _spike(fz):
+    fz[12, 12, 100] += 1e-4 * np.abs(fz).max()
+
+
+def _half_scaled(fz):
+    fz[:, :, 101:] *= 1.001
+
+
+@pytest.mark.parametrize("layout, edit", [(0, _spike), (0, _half_scaled), (0, None), (1, None), (2, None)])
+def test_rebuild_finds_edited_nodes_and_passes_every_layout(conversion, capsys, tmp_path, layout, edit):
+    path = conversion("lens", kform_3D=layout)
+    if edit is not None:
+        path = _edited(path, tmp_path, edit)
+    status, out = _check(capsys, path, "--control", os.path.dirname(conversion("lens", kform_3D=layout)))
+    rebuild = [line for line in out.splitlines() if line.startswith("rebuild:")]
+    assert (status, len(rebuild)) == ((0, 0) if edit is None else (1, 1)), out

@@ -63,7 +63,9 @@ def test_lint_predicts_each_conformance_case(tmp_path, capsys, name):
     run = tmp_path / "run"
     meta = _prepare(case, run)
     with open(os.path.join(case, "expected", "exit")) as exit_file:
-        expected = [(int(exit_file.read()), open(os.path.join(case, "expected", "stderr"), "rb").read().decode("latin-1"))]
+        status = int(exit_file.read())
+    with open(os.path.join(case, "expected", "stderr"), "rb") as stderr_file:
+        expected = [(status, stderr_file.read().decode("latin-1"))]
     relax = meta.get("relax", {}).get("stderr", {})
     if relax.get("mode") == "alternatives":
         expected = [(option["exit"], option["stderr"]) for option in relax["options"]]
