@@ -284,6 +284,22 @@ def finite_warnings(t: Trace) -> List[Warning]:
                             f" {t.control[scale]!r}: the output file will hold them")]
 
 
+def ends_line(t: Trace) -> List[str]:
+    """The on-axis field at the element's ends as a share of its peak over the element."""
+    inputs = t.inputs
+    if inputs is None or not inputs.r_node[0] <= 0.0 <= inputs.r_node[-1]:
+        return []
+    z = output_grid(t.control)["z"][1]
+    axial = inputs.at(0.0, z)[1]
+    finite = np.isfinite(axial)
+    if not finite.any() or not np.abs(axial[finite]).max() > 0:
+        return []
+    peak = int(np.argmax(np.where(finite, np.abs(axial), -1.0)))
+    ends = [0, len(z) - 1] if t.control["ksym_z"] == 0 else [len(z) - 1]
+    shares = " and ".join(f"{abs(axial[k]) / abs(axial[peak]):.1%} at z = {z[k]:.6g}" for k in ends)
+    return [f"{'element ends':<13} the on-axis field is {shares} of its peak {axial[peak]:.6g} (z = {z[peak]:.6g})"]
+
+
 def map_warnings(t: Trace, with_oddities=False) -> List[Warning]:
     """The warnings about the map the converter makes (those `check --control` reports too, with
     the oddities of the control file)."""
@@ -324,7 +340,7 @@ def lint(control) -> dict:
                       "text": "\n".join(o.stderr) if o.stderr else None},
         "control": dict(t.control),
         "warnings": [asdict(w) for w in warnings],
-        "lines": ([f"converter: {describe(o)}"] + value_lines(t) + [str(w) for w in warnings]
+        "lines": ([f"converter: {describe(o)}"] + value_lines(t) + ends_line(t) + [str(w) for w in warnings]
                   + [f"{t.control_path}: " + (f"{len(warnings)} warning{'s' if len(warnings) > 1 else ''}"
                                               if warnings else "no warnings")]),
         "unreadable": o.outcome == "failure" and o.unit == 1,
