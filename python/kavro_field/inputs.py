@@ -18,7 +18,7 @@ from typing import Dict, List, Optional, Tuple
 import numpy as np
 
 from .errors import FieldFileError
-from .listread import (INTERNAL_FILE, READ_ERROR, Lines, Oddity, Origin, ReadFailure, TextRecord,
+from .listread import (READ_ERROR, Lines, Oddity, Origin, ReadFailure, TextRecord,
                        read_list, skip)
 
 CONTROL_NAME = "poisson_to_kavro.dat"
@@ -231,6 +231,16 @@ class _Rows:
             values[row] = last
             row += 1
         return values, lines, oddities
+
+
+def plain_rows_available(src: Lines, first_row_line: int) -> int:
+    """How many lines from `first_row_line` on hold four numbers or more, one after the other."""
+    saved = src.next
+    src.next = first_row_line - 1
+    plain = _Rows(src).plain
+    src.next = saved
+    stop = np.flatnonzero(~plain)
+    return int(stop[0]) if stop.size else len(plain)
 
 
 @dataclass

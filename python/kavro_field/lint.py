@@ -15,7 +15,7 @@ from typing import List, Optional
 
 import numpy as np
 
-from .inputs import MIRROR_MODES, Trace, describe, output_grid, trace
+from .inputs import MIRROR_MODES, Trace, describe, output_grid, output_name, plain_rows_available, trace
 from .reach import fringe_cut, fringe_text, reach_findings
 
 LAYOUTS = {0: "binary records", 1: "text, records as lines", 2: "text, one line per node"}
@@ -75,7 +75,6 @@ def value_lines(t: Trace) -> List[str]:
     if "kmirror_z" in c:
         line("kmirror_z", f"{c['kmirror_z']}: {mirror_text(c['kmirror_z'])}")
     if "kfile_num" in c:
-        from .inputs import output_name
         line("kfile_num", f"{c['kfile_num']}: the output file is {output_name(c['kfile_num'])}")
     if "kform_3D" in c:
         line("kform_3D", f"{c['kform_3D']}: " + (f"layout {c['kform_3D']} ({LAYOUTS[c['kform_3D']]})"
@@ -160,18 +159,6 @@ def kind_warnings(t: Trace) -> List[Warning]:
     return []
 
 
-def _plain_rows_available(t: Trace):
-    """How many lines from the first row on hold four numbers or more, one after the other."""
-    from .inputs import _Rows
-    src = t.table_lines
-    saved = src.next
-    src.next = t.first_row_line - 1
-    rows = _Rows(src)
-    src.next = saved
-    stop = np.flatnonzero(~rows.plain)
-    return int(stop[0]) if stop.size else len(rows.plain)
-
-
 def table_warnings(t: Trace) -> List[Warning]:
     """The rows' own r and z against the mesh the header declares, and what a miscount does."""
     h = t.header
@@ -179,7 +166,7 @@ def table_warnings(t: Trace) -> List[Warning]:
         return []
     nr, nz = h["r_intervals"] + 1, h["z_intervals"] + 1
     header = Warning(t.table_path, h["C_line"], h["C_text"].strip(), "")
-    available = _plain_rows_available(t)
+    available = plain_rows_available(t.table_lines, t.first_row_line)
     if t.rows is None:
         if t.outcome.message == 24 and t.outcome.unit == 2 and nr > 0 and nz > 0 and available < nr * nz:
             header.message = (f"rows missing: the header declares {nr} x {nz} = {nr * nz} rows, the table"

@@ -8,7 +8,6 @@ file, the same numbers from the table's own on-axis column beside the file's.
 """
 
 import math
-from typing import Optional
 
 import numpy as np
 
@@ -223,7 +222,7 @@ def summary_lines(s):
         lines.append(f"control           iflag_EH {c['iflag_EH']}, kmirror_z {c['kmirror_z']}, scale_E {c['scale_E']!r},"
                      f" scale_B {c['scale_B']!r}, kform_3D {c['kform_3D']}, ksym {c['ksym_x']} {c['ksym_y']} {c['ksym_z']},"
                      f" d_elm {c['d_elm']!r}, aper {c['aper']!r}")
-    rows = [(f"peak {name}", "peak"), (f"  at z", "peak_z"), ("lower end share", "end_share_lower"),
+    rows = [(f"peak {name}", "peak"), ("  at z", "peak_z"), ("lower end share", "end_share_lower"),
             ("upper end share", "end_share_upper"), (f"int {name} dz", "integral"),
             (f"int |{name}| dz", "integral_abs"), (f"int {name}^2 dz", "integral_square"), ("effective length", "effective_length"),
             ("hard-edge field", "hard_edge_field")]
