@@ -58,7 +58,8 @@ def rebuild_difference(f, rebuilt):
         bad = ~same & ~(difference <= allowed)
         finite = np.isfinite(difference) & ~same
         if finite.any():
-            worst_ulps = max(worst_ulps, float(np.max(difference[finite] / np.maximum(spacing[finite], 5e-324))))
+            with np.errstate(over="ignore"):
+                worst_ulps = max(worst_ulps, float(np.max(difference[finite] / np.maximum(spacing[finite], 5e-324))))
         if bad.any():
             bad_total += int(bad.sum())
             size = np.where(bad, np.nan_to_num(difference, nan=np.inf), 0.0)
