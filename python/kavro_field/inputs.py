@@ -105,7 +105,7 @@ def read_old(folder: str, name: str, unit: int) -> Tuple[bytes, str]:
     except OSError as err:
         code = err.errno
         if code in (errno.ENOENT, errno.ENOTDIR):
-            raise ReadFailure(29, unit, path, why="the file does not exist") from None
+            raise ReadFailure(29, unit, path, why=f"the file {name!r} does not exist") from None
         if code in (errno.EACCES, errno.EPERM):
             raise ReadFailure(9, unit, path, why="permission to read the file is refused") from None
         if code == errno.ENAMETOOLONG:
@@ -709,8 +709,8 @@ def read_inputs(control) -> Inputs:
     return t.inputs
 
 
-def describe(outcome: Outcome) -> str:
-    """One line on how the converter's run ends.
+def describe(outcome: Outcome, where: bool = True) -> str:
+    """One line on how the converter's run ends; `where` puts the file and line in front.
 
     Examples
     --------
@@ -719,14 +719,18 @@ def describe(outcome: Outcome) -> str:
     """
     if outcome.outcome == "ok":
         return f"a clean run: the converter writes {outcome.output}"
-    where = ""
+    prefix = _location(outcome) if where else ""
+    if outcome.outcome == "failure":
+        return f"{prefix}{outcome.why}: the converter will stop with runerr {outcome.message} on unit {outcome.unit}"
+    return f"{prefix}{outcome.why}: the converter stops with \"{outcome.stderr[0]}\""
+
+
+def _location(outcome: Outcome) -> str:
     if outcome.where is not None and outcome.where.line:
         label = "table" if outcome.unit in (2, -5) else os.path.basename(outcome.where.file)
-        where = f"{label} line {outcome.where.line}: "
-    elif outcome.unit in (2, -5):
-        where = "table: "
-    elif outcome.unit == 7:
-        where = f"output {outcome.output}: "
-    if outcome.outcome == "failure":
-        return f"{where}{outcome.why}: the converter will stop with runerr {outcome.message} on unit {outcome.unit}"
-    return f"{where}{outcome.why}: the converter stops with \"{outcome.stderr[0]}\""
+        return f"{label} line {outcome.where.line}: "
+    if outcome.unit in (2, -5):
+        return "table: "
+    if outcome.unit == 7:
+        return f"output {outcome.output}: "
+    return ""

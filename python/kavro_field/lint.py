@@ -321,7 +321,8 @@ def lint(control) -> dict:
     if o.outcome != "ok":
         where = o.where
         warnings.insert(0, Warning(where.file if where else (t.table_path if o.unit in (2, -5) else t.control_path),
-                                   where.line if where else None, where.text if where else None, describe(o)))
+                                   where.line if where else None, where.text if where else None,
+                                   describe(o, where=where is None)))
     return {
         "converter": {"outcome": o.outcome, "message": o.message, "unit": o.unit, "output": o.output,
                       "text": "\n".join(o.stderr) if o.stderr else None},
