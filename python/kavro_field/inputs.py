@@ -225,8 +225,9 @@ class _Rows:
                     row += k
                     last = [float(v) for v in run[-1]]
                     continue
-            lines[row] = self.src.next + 1
             statement = read_list(self.src, last, [False] * 4)
+            first = next((o for o in statement.origins if o is not None), None)
+            lines[row] = first.line if first is not None else statement.last_line
             oddities += statement.oddities
             values[row] = last
             row += 1
