@@ -7,6 +7,7 @@ a reader following the extension multiplies by `unitSI` and gets the field in SI
 """
 
 import datetime
+import io
 from typing import Optional
 
 import numpy as np
@@ -134,14 +135,19 @@ def export_openpmd(f, path: str, length_unit: str, field_unit: str, kind: Option
     meta = metadata(f, length_unit, field_unit, kind, frequency)
     attributes = openpmd_attributes(f, length_unit, field_unit, kind, frequency, meta)
     dtype = np.float64 if frequency is None else np.complex128
+    # HDF5 builds the file in memory: a full disk then fails a plain write of its bytes, which
+    # the outputs module reports, instead of failing inside the library on close.
+    image = io.BytesIO()
+    with h5py.File(image, "w") as out:
+        for group, attrs in attributes.items():
+            axis = group.rsplit("/", 1)[-1]
+            if axis in ("x", "y", "z"):
+                node = out.create_dataset(group, data=np.asarray(getattr(f, "F" + axis), dtype=dtype))
+            else:
+                node = out.require_group(group)
+            node.attrs.update(attrs)
 
     def write(temporary):
-        with h5py.File(temporary, "w") as out:
-            for group, attrs in attributes.items():
-                axis = group.rsplit("/", 1)[-1]
-                if axis in ("x", "y", "z"):
-                    node = out.create_dataset(group, data=np.asarray(getattr(f, "F" + axis), dtype=dtype))
-                else:
-                    node = out.require_group(group)
-                node.attrs.update(attrs)
+        with open(temporary, "wb") as file:
+            file.write(image.getbuffer())
     write_atomically(path, write, inputs=[f.path])
