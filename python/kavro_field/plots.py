@@ -98,7 +98,7 @@ def _provenance_line(f, meta, length_unit, table):
     return "; ".join(parts)
 
 
-def map_panel(ax, fig, table: TableMap, f, field_label: str, length_unit: Optional[str]) -> None:
+def map_panel(ax, table: TableMap, f, field_label: str, length_unit: Optional[str]) -> None:
     """Draw the table's map in (r, z) as a colour map with the output grid's box on it.
 
     The solid box is what `aper` and `d_elm` cut out in the x = 0 or y = 0 planes; the dashed one
@@ -107,14 +107,14 @@ def map_panel(ax, fig, table: TableMap, f, field_label: str, length_unit: Option
 
     Examples
     --------
-    >>> map_panel(ax, fig, table, f, "Ez [V/cm]", "cm")   # doctest: +SKIP
+    >>> map_panel(ax, table, f, "Ez [V/cm]", "cm")   # doctest: +SKIP
     """
     from matplotlib.patches import Rectangle
 
     low, high = _symmetric_limits(table.axial)
     image = ax.pcolormesh(table.z_node, table.r_node, _finite(table.axial), shading="nearest", cmap="RdBu_r",
                           vmin=low, vmax=high)
-    fig.colorbar(image, ax=ax, label=f"table {field_label}")
+    ax.figure.colorbar(image, ax=ax, label=f"table {field_label}")
     edge = max(abs(f.xmws[0]), abs(f.xmws[1]))
     corner = float(np.sqrt(edge * edge + max(abs(f.ymws[0]), abs(f.ymws[1])) ** 2))
     z0, z1 = f.zmws
@@ -165,13 +165,15 @@ def figure(f, length_unit: Optional[str] = None, field_unit: Optional[str] = Non
     kind_text = {"E": "electric field", "B": "magnetic field"}.get(name, "field kind not stated")
     fig.suptitle(f"{os.path.basename(f.path)}: {kind_text}, layout {f.layout}\n"
                  f"{_provenance_line(f, meta, length_unit, table)}", fontsize="medium")
-    grid = fig.add_gridspec(3 if table else 2, 2)
+    # The map in a figure of its own below, so that its colour bar does not move the panels above.
+    top, bottom = fig.subfigures(2, 1, height_ratios=(2.2, 1.0)) if table else (fig, None)
+    grid = top.add_gridspec(2, 2)
     z, fx, fy, fz = f.on_axis()
     i0, j0 = (int(np.argmin(np.abs(g))) for g in (f.x_grid, f.y_grid))
     k_peak, transverse = _transverse_peak(f)
     z_peak = f"z = {f.z_grid[k_peak]:.4g}" + (f" {length_unit}" if length_unit else "")
 
-    on_axis = fig.add_subplot(grid[0, 0])
+    on_axis = top.add_subplot(grid[0, 0])
     on_axis.plot(z, _finite(fz), color="tab:blue", label=f"{name}z, x = y = 0")
     if table is not None and table.r_node[0] == 0.0:
         on_axis.plot(table.z_node, table.axial[0], ":", color="tab:orange", label="table, r = 0")
@@ -191,7 +193,7 @@ def figure(f, length_unit: Optional[str] = None, field_unit: Optional[str] = Non
     on_axis.legend(fontsize="small")
     on_axis.grid(True, alpha=0.3)
 
-    profile = fig.add_subplot(grid[0, 1])
+    profile = top.add_subplot(grid[0, 1])
     for values, style, component in ((f.Fx, "o-", "x"), (f.Fy, "^-", "y"), (f.Fz, "s-", "z")):
         profile.plot(f.x_grid, _finite(values[:, j0, k_peak]), style, ms=3, label=name + component)
     profile.axhline(0.0, color="0.5", lw=0.8)
@@ -201,21 +203,21 @@ def figure(f, length_unit: Optional[str] = None, field_unit: Optional[str] = Non
     profile.legend(fontsize="small")
     profile.grid(True, alpha=0.3)
 
-    xz = fig.add_subplot(grid[1, 0])
+    xz = top.add_subplot(grid[1, 0])
     low, high = _symmetric_limits(f.Fz)
     image = xz.pcolormesh(f.z_grid, f.x_grid, _finite(f.Fz[:, j0, :]), shading="nearest", cmap="RdBu_r",
                           vmin=low, vmax=high)
-    fig.colorbar(image, ax=xz, label=labels["z"])
+    top.colorbar(image, ax=xz, label=labels["z"])
     for end in ends:
         xz.axvline(end, color="0.3", ls="--", lw=1.0)
     xz.set(title=f"{name}z in the x-z plane y = {f.y_grid[j0]:.3g}", xlabel=axis_label("z", length_unit),
            ylabel=axis_label("x", length_unit))
 
-    xy = fig.add_subplot(grid[1, 1])
+    xy = top.add_subplot(grid[1, 1])
     plane = transverse[:, :, k_peak]
     image = xy.pcolormesh(f.x_grid, f.y_grid, _finite(plane.T), shading="nearest", cmap="viridis",
                           vmin=0.0, vmax=_symmetric_limits(plane)[1])
-    fig.colorbar(image, ax=xy, label=axis_label(f"|({name}x, {name}y)|", field_unit))
+    top.colorbar(image, ax=xy, label=axis_label(f"|({name}x, {name}y)|", field_unit))
     step = slice(None, None, 2)
     with np.errstate(over="ignore", invalid="ignore"):
         scale = plane[step, step].max(initial=0.0, where=np.isfinite(plane[step, step])) or 1.0
@@ -226,7 +228,7 @@ def figure(f, length_unit: Optional[str] = None, field_unit: Optional[str] = Non
     xy.set_aspect("equal")
 
     if table is not None:
-        map_panel(fig.add_subplot(grid[2, :]), fig, table, f, labels["z"], length_unit)
+        map_panel(bottom.add_subplot(), table, f, labels["z"], length_unit)
     missing = int((~nodes).sum())
     if missing:
         fig.text(0.5, 0.005, f"{missing} of {nodes.size} nodes hold NaN or Inf: not drawn", ha="center",
