@@ -5,7 +5,7 @@ import math
 
 import numpy as np
 
-from .control import read_control, read_map
+from .inputs import read_inputs
 from .grid import AXIS_RADIUS, node_radii
 
 # The file's on-axis field and the table's on-axis column, interpolated along z, differ by the
@@ -25,16 +25,17 @@ def _floor_digits(value, digits=6):
 def check_grid_matches_control(f, control):
     """The file's grid and field type are those the control file asks for."""
     findings = []
-    expected = {"x": (-control.aper, control.aper), "y": (-control.aper, control.aper),
-                "z": (-(control.d_elm / 2), control.d_elm / 2)}
-    for (axis, (lower, upper)), flag, limits in zip(expected.items(), control.ksym, (f.xmws, f.ymws, f.zmws)):
+    aper, d_elm = control["aper"], control["d_elm"]
+    expected = {"x": (-aper, aper), "y": (-aper, aper), "z": (-(d_elm / 2), d_elm / 2)}
+    ksym = (control["ksym_x"], control["ksym_y"], control["ksym_z"])
+    for (axis, (lower, upper)), flag, limits in zip(expected.items(), ksym, (f.xmws, f.ymws, f.zmws)):
         want = (0.0 if flag != 0 else lower, upper)
         if not np.allclose(want, limits, rtol=1e-12, atol=0.0):
             findings.append(f"control: the file's {axis} runs from {limits[0]:.15g} to {limits[1]:.15g},"
                             f" the control file's grid from {want[0]:.15g} to {want[1]:.15g}")
-    kind = {0: "E", 1: "B"}.get(control.iflag_EH)
+    kind = {0: "E", 1: "B"}.get(control["iflag_EH"])
     if f.kind is not None and f.kind != kind:
-        findings.append(f"control: the file holds {f.kind}, the control file converts iflag_EH = {control.iflag_EH}")
+        findings.append(f"control: the file holds {f.kind}, the control file converts iflag_EH = {control['iflag_EH']}")
     return findings
 
 
@@ -112,9 +113,8 @@ def check_with_control(f, control_path):
     notes : list of str
         What is worth knowing without being a finding: the on-axis departure.
     """
-    control = read_control(control_path)
-    fieldmap = read_map(control)
-    findings = check_grid_matches_control(f, control) + check_reach(f, fieldmap)
+    fieldmap = read_inputs(control_path)
+    findings = check_grid_matches_control(f, fieldmap.control) + check_reach(f, fieldmap)
     found = axis_departure(f, fieldmap)
     if found is None:
         return findings, ["no grid node on the axis inside the map: the on-axis field is not compared"]
