@@ -64,15 +64,10 @@ def _kind_and_table(args, f, need_table=False):
     kinds = {"the file": f.kind, "--kind": args.kind}
     table = None
     if args.control:
-        from .control import read_control, read_map
-        from .plots import TableMap
-        control = read_control(args.control)
-        kinds["the control file"] = {0: "E", 1: "B"}.get(control.iflag_EH)
-        if need_table:
-            fieldmap = read_map(control)
-            scale = f"scale_B = {control.scale_B:g}" if control.iflag_EH == 1 else f"scale_E = {control.scale_E:g}"
-            table = TableMap(control.poisson_file, control.kmirror_z, scale, fieldmap.r_node, fieldmap.z_node,
-                             fieldmap.axial)
+        from .inputs import read_inputs
+        inputs = read_inputs(args.control)
+        kinds["the control file"] = inputs.kind
+        table = inputs if need_table else None
     stated = {source: kind for source, kind in kinds.items() if kind}
     if len(set(stated.values())) > 1:
         args.usage(" and ".join(f"{source} says {kind}" for source, kind in stated.items()))

@@ -8,7 +8,6 @@ commands start without it.
 """
 
 import os
-from dataclasses import dataclass
 from typing import Optional
 
 import numpy as np
@@ -22,27 +21,13 @@ MIRROR_MODES = {1: "mirrored, z >= 0 half, axial odd", -1: "mirrored, z <= 0 hal
                 2: "mirrored, z >= 0 half, radial odd", -2: "mirrored, z <= 0 half, radial odd"}
 
 
-@dataclass
-class TableMap:
-    """What the figure shows of a conversion's inputs: the table's name, how it was prepared, and
-    the prepared map's axial component over its (r, z) nodes.
-
-    Examples
-    --------
-    >>> TableMap("lens.txt", 0, "scale_E = 1", r, z, axial)   # doctest: +SKIP
-    """
-
-    name: str
-    kmirror_z: int
-    scale: str
-    r_node: np.ndarray
-    z_node: np.ndarray
-    axial: np.ndarray
-
-    def describe(self) -> str:
-        """One line: the table's name, the mirror mode and the scale."""
-        mode = MIRROR_MODES.get(self.kmirror_z, "not mirrored")
-        return f"table {os.path.basename(self.name)}, kmirror_z = {self.kmirror_z} ({mode}), {self.scale}"
+def _table_line(inputs) -> str:
+    """The conversion's table, mirror mode and scale, in one line."""
+    control = inputs.control
+    mode = MIRROR_MODES.get(control["kmirror_z"], "not mirrored")
+    scale = "scale_B" if inputs.kind == "B" else "scale_E"
+    return (f"table {os.path.basename(control['poisson_file'].strip())}, kmirror_z = {control['kmirror_z']}"
+            f" ({mode}), {scale} = {control[scale]:g}")
 
 
 def _finite(values):
@@ -87,19 +72,22 @@ def _end_shares(f, fz):
     return f" (ends: {abs(fz[0]) / peak:.0%} and {abs(fz[-1]) / peak:.0%} of its peak)"
 
 
-def _provenance_line(f, meta, length_unit, table):
+def _provenance_line(f, meta, length_unit, inputs):
     unit = f" {length_unit}" if length_unit else ""
     parts = [f"d_elm = {f.d_elm:.6g}{unit}, aper = {f.aper:.6g}{unit}" if f.d_elm is not None
              else "d_elm, aper not in layout 2"]
     parts.append(f"ksym = {' '.join(map(str, f.ksym))}")
     parts.append(f"sha256 {meta['source_sha256'][:12]}, {meta['companion_version']}")
-    if table is not None:
-        parts.append(table.describe())
+    if inputs is not None:
+        parts.append(_table_line(inputs))
     return "; ".join(parts)
 
 
-def map_panel(ax, table: TableMap, f, field_label: str, length_unit: Optional[str]) -> None:
+def map_panel(ax, inputs, f, field_label: str, length_unit: Optional[str]) -> None:
     """Draw the table's map in (r, z) as a colour map with the output grid's box on it.
+
+    `inputs` are the conversion's `Inputs` (`read_inputs`): its prepared map's nodes and axial
+    component.
 
     The solid box is what `aper` and `d_elm` cut out in the x = 0 or y = 0 planes; the dashed one
     reaches the grid's corners, at the radius sqrt(x^2 + y^2) of the outermost nodes, which the
@@ -107,12 +95,12 @@ def map_panel(ax, table: TableMap, f, field_label: str, length_unit: Optional[st
 
     Examples
     --------
-    >>> map_panel(ax, table, f, "Ez [V/cm]", "cm")   # doctest: +SKIP
+    >>> map_panel(ax, read_inputs("examples/lens"), f, "Ez [V/cm]", "cm")   # doctest: +SKIP
     """
     from matplotlib.patches import Rectangle
 
-    low, high = _symmetric_limits(table.axial)
-    image = ax.pcolormesh(table.z_node, table.r_node, _finite(table.axial), shading="nearest", cmap="RdBu_r",
+    low, high = _symmetric_limits(inputs.axial)
+    image = ax.pcolormesh(inputs.z_node, inputs.r_node, _finite(inputs.axial), shading="nearest", cmap="RdBu_r",
                           vmin=low, vmax=high)
     ax.figure.colorbar(image, ax=ax, label=f"table {field_label}")
     edge = max(abs(f.xmws[0]), abs(f.xmws[1]))
@@ -124,13 +112,13 @@ def map_panel(ax, table: TableMap, f, field_label: str, length_unit: Optional[st
                            label=f"grid corners, r = {corner:.4g}"))
     ax.set(title="the table's map (after mirroring and scaling) and the output grid",
            xlabel=axis_label("z", length_unit), ylabel=axis_label("r", length_unit))
-    ax.set_xlim(min(z0, table.z_node[0]), max(z1, table.z_node[-1]))
-    ax.set_ylim(0.0, max(corner, table.r_node[-1]) * 1.03)
+    ax.set_xlim(min(z0, inputs.z_node[0]), max(z1, inputs.z_node[-1]))
+    ax.set_ylim(0.0, max(corner, inputs.r_node[-1]) * 1.03)
     ax.legend(loc="upper right", fontsize="small")
 
 
 def figure(f, length_unit: Optional[str] = None, field_unit: Optional[str] = None, kind: Optional[str] = None,
-           table: Optional[TableMap] = None):
+           inputs=None):
     """Build the figure of a field file.
 
     Parameters
@@ -142,8 +130,9 @@ def figure(f, length_unit: Optional[str] = None, field_unit: Optional[str] = Non
     kind : str, optional
         "E" or "B" where the file does not say (layouts 0 and 1); without it the labels take the
         field unit's kind.
-    table : TableMap, optional
-        The conversion's inputs: adds the map panel and the table to the provenance line.
+    inputs : Inputs, optional
+        The conversion's inputs (`read_inputs`): adds the map panel, the table's on-axis column
+        and the table's name, mirror mode and scale to the provenance line.
 
     Returns
     -------
@@ -153,6 +142,7 @@ def figure(f, length_unit: Optional[str] = None, field_unit: Optional[str] = Non
     Examples
     --------
     >>> fig = figure(kavro_field.load("eh_EMS.#01"), "cm", "V/cm")   # doctest: +SKIP
+    >>> fig = figure(kavro_field.load("eh_EMS.#01"), "cm", "V/cm", inputs=read_inputs("."))  # doctest: +SKIP
     >>> fig.savefig("lens.png", dpi=150)                              # doctest: +SKIP
     """
     from matplotlib.figure import Figure
@@ -161,12 +151,12 @@ def figure(f, length_unit: Optional[str] = None, field_unit: Optional[str] = Non
     name = meta.get("kind") or (FIELD_UNITS[field_unit][0] if field_unit else "F")
     labels = {c: axis_label(name + c, field_unit) for c in "xyz"}
     nodes = np.isfinite(f.Fx) & np.isfinite(f.Fy) & np.isfinite(f.Fz)
-    fig = Figure(figsize=(12, 12.5 if table else 8.8), layout="constrained")
+    fig = Figure(figsize=(12, 12.5 if inputs else 8.8), layout="constrained")
     kind_text = {"E": "electric field", "B": "magnetic field"}.get(name, "field kind not stated")
     fig.suptitle(f"{os.path.basename(f.path)}: {kind_text}, layout {f.layout}\n"
-                 f"{_provenance_line(f, meta, length_unit, table)}", fontsize="medium")
+                 f"{_provenance_line(f, meta, length_unit, inputs)}", fontsize="medium")
     # The map in a figure of its own below, so that its colour bar does not move the panels above.
-    top, bottom = fig.subfigures(2, 1, height_ratios=(2.2, 1.0)) if table else (fig, None)
+    top, bottom = fig.subfigures(2, 1, height_ratios=(2.2, 1.0)) if inputs else (fig, None)
     grid = top.add_gridspec(2, 2)
     z, fx, fy, fz = f.on_axis()
     i0, j0 = (int(np.argmin(np.abs(g))) for g in (f.x_grid, f.y_grid))
@@ -175,8 +165,8 @@ def figure(f, length_unit: Optional[str] = None, field_unit: Optional[str] = Non
 
     on_axis = top.add_subplot(grid[0, 0])
     on_axis.plot(z, _finite(fz), color="tab:blue", label=f"{name}z, x = y = 0")
-    if table is not None and table.r_node[0] == 0.0:
-        on_axis.plot(table.z_node, table.axial[0], ":", color="tab:orange", label="table, r = 0")
+    if inputs is not None and inputs.r_node[0] == 0.0:
+        on_axis.plot(inputs.z_node, inputs.axial[0], ":", color="tab:orange", label="table, r = 0")
     ends = _element_ends(f)
     for n, end in enumerate(ends):
         on_axis.axvline(end, color="0.3", ls="--", lw=1.0, label="element ends" if n == 0 else None)
@@ -227,8 +217,8 @@ def figure(f, length_unit: Optional[str] = None, field_unit: Optional[str] = Non
            ylabel=axis_label("y", length_unit))
     xy.set_aspect("equal")
 
-    if table is not None:
-        map_panel(bottom.add_subplot(), table, f, labels["z"], length_unit)
+    if inputs is not None:
+        map_panel(bottom.add_subplot(), inputs, f, labels["z"], length_unit)
     missing = int((~nodes).sum())
     if missing:
         fig.text(0.5, 0.005, f"{missing} of {nodes.size} nodes hold NaN or Inf: not drawn", ha="center",
@@ -237,16 +227,17 @@ def figure(f, length_unit: Optional[str] = None, field_unit: Optional[str] = Non
 
 
 def save_plot(f, path: str, length_unit: Optional[str] = None, field_unit: Optional[str] = None,
-              kind: Optional[str] = None, table: Optional[TableMap] = None) -> None:
+              kind: Optional[str] = None, inputs=None) -> None:
     """Write the figure of `f` as a PNG file of 150 dpi (arguments as for `figure`).
 
     Examples
     --------
     >>> save_plot(kavro_field.load("eh_EMS.#01"), "lens.png", "cm", "V/cm")   # doctest: +SKIP
     """
-    fig = figure(f, length_unit, field_unit, kind, table)
+    fig = figure(f, length_unit, field_unit, kind, inputs)
 
     def write(temporary):
         with open(temporary, "wb") as out:
             fig.savefig(out, format="png", dpi=DPI)
-    write_atomically(path, write, inputs=[f.path])
+    sources = [f.path] + ([inputs.control_path, inputs.table_path] if inputs is not None else [])
+    write_atomically(path, write, inputs=sources)

@@ -56,6 +56,17 @@ def test_non_finite_nodes_are_left_out_and_counted(example_files):
     assert "2 of 125625 nodes hold NaN or Inf: not drawn" in _texts(fig)[2]
 
 
+@pytest.mark.parametrize("ksym, box", [((0, 0, 0), (-4.0, 8.0, 1.0, 2 ** 0.5)), ((1, 1, 1), (0.0, 4.0, 1.0, 2 ** 0.5))])
+def test_map_panel_shows_the_grid_box_and_its_corners(conversion, ksym, box):
+    path = conversion("lens", ksym=ksym, aper=1.0, d_elm=8.0)
+    fig = figure(kavro_field.load(path), "cm", "V/cm", inputs=kavro_field.read_inputs(os.path.dirname(path)))
+    panel = fig.subfigs[1].axes[0]
+    found = [(p.get_x(), p.get_width(), p.get_height()) for p in panel.patches]
+    z0, length, aper, corner = box
+    assert np.allclose(found, [(z0, length, aper), (z0, length, corner)])
+    assert "table table.txt, kmirror_z = 0 (not mirrored), scale_E = 1000" in fig._suptitle.get_text()
+
+
 def test_the_figure_leaves_matplotlib_as_it_was(example_files, tmp_path, capsys):
     backend = matplotlib.get_backend()
     had_pyplot = "matplotlib.pyplot" in sys.modules
