@@ -17,6 +17,8 @@ from .outputs import write_atomically
 from .units import FIELD_UNITS, axis_label
 
 DPI = 150
+# An on-axis field at an element end above this share of its peak is a fringe cut off.
+CUT_FRINGE = 0.05
 MIRROR_MODES = {1: "mirrored, z >= 0 half, axial odd", -1: "mirrored, z <= 0 half, axial odd",
                 2: "mirrored, z >= 0 half, radial odd", -2: "mirrored, z <= 0 half, radial odd"}
 
@@ -62,14 +64,16 @@ def _transverse_peak(f):
 
 
 def _end_shares(f, fz):
-    """The on-axis field at the grid's ends (the element's ends, or the symmetry plane) as shares
-    of its peak: a fringe cut off shows here."""
+    """The on-axis field at the element's ends that lie on the grid as shares of its peak, and
+    whether a fringe is cut off there."""
     peak = float(np.max(np.abs(fz), initial=0.0, where=np.isfinite(fz)))
-    if not peak or not np.isfinite(peak) or not np.isfinite(fz[[0, -1]]).all():
-        return ""
-    if f.ksym[2]:
-        return f" (end: {abs(fz[-1]) / peak:.0%} of its peak)"
-    return f" (ends: {abs(fz[0]) / peak:.0%} and {abs(fz[-1]) / peak:.0%} of its peak)"
+    ends = fz[-1:] if f.ksym[2] else fz[[0, -1]]
+    if not peak or not np.isfinite(peak) or not np.isfinite(ends).all():
+        return "", False
+    shares = np.abs(ends) / peak
+    text = " and ".join(f"{share:.0%}" for share in shares)
+    cut = bool((shares > CUT_FRINGE).any())
+    return f" (end{'s' if len(shares) > 1 else ''}: {text} of its peak{', cut off' if cut else ''})", cut
 
 
 def _provenance_line(f, meta, length_unit, inputs):
@@ -110,7 +114,7 @@ def map_panel(ax, inputs, f, field_label: str, length_unit: Optional[str]) -> No
                            label=f"output grid, r <= {edge:.4g}"))
     ax.add_patch(Rectangle((z0, 0.0), z1 - z0, corner, fill=False, color="k", lw=1.0, ls="--",
                            label=f"grid corners, r = {corner:.4g}"))
-    ax.set(title="the table's map (after mirroring and scaling) and the output grid",
+    ax.set(title="the table's map as the converter prepares it, and the output grid",
            xlabel=axis_label("z", length_unit), ylabel=axis_label("r", length_unit))
     ax.set_xlim(min(z0, inputs.z_node[0]), max(z1, inputs.z_node[-1]))
     ax.set_ylim(0.0, max(corner, inputs.r_node[-1]) * 1.03)
@@ -178,8 +182,9 @@ def figure(f, length_unit: Optional[str] = None, field_unit: Optional[str] = Non
         on_axis.set_ylim(low - pad, high + pad)
     span = f.zmws[1] - f.zmws[0]
     on_axis.set_xlim(f.zmws[0] - 0.03 * span, f.zmws[1] + 0.03 * span)
-    on_axis.set(title=f"{name}z on the axis{_end_shares(f, fz)}", xlabel=axis_label("z", length_unit),
-                ylabel=labels["z"])
+    shares, cut = _end_shares(f, fz)
+    on_axis.set_title(f"{name}z on the axis{shares}", color="tab:red" if cut else "black")
+    on_axis.set(xlabel=axis_label("z", length_unit), ylabel=labels["z"])
     on_axis.legend(fontsize="small")
     on_axis.grid(True, alpha=0.3)
 
@@ -221,8 +226,8 @@ def figure(f, length_unit: Optional[str] = None, field_unit: Optional[str] = Non
         map_panel(bottom.add_subplot(), inputs, f, labels["z"], length_unit)
     missing = int((~nodes).sum())
     if missing:
-        fig.text(0.5, 0.005, f"{missing} of {nodes.size} nodes hold NaN or Inf: not drawn", ha="center",
-                 va="bottom", color="tab:red", fontsize="large")
+        # A figure-level label, for which the layout keeps room below the panels.
+        fig.supxlabel(f"{missing} of {nodes.size} nodes hold NaN or Inf: not drawn", color="tab:red")
     return fig
 
 
