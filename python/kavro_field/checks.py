@@ -14,6 +14,7 @@ import warnings
 import numpy as np
 
 from .grid import AXIS_NAMES, AXIS_RADIUS, node_coordinates, node_radii
+from .reach import axis_node, fringe_cut, fringe_text
 
 # Grid nodes computed from the limits agree with the written ones to the last digits: 1e-12 of
 # the span leaves room for the 15 digits of the text layouts and flags any other grid.
@@ -31,7 +32,11 @@ RADIAL_TOLERANCE = 1e-9
 # neighbours and 50 times the floor at the least.
 JUMP_RATIO = 50.0
 JUMP_WINDOW = 10
-JUMP_FLOOR = 1e-3
+JUMP_FLOOR = 1e-2
+# A jump is a step between two nodes: its second differences at the two nodes beside the step
+# have opposite signs and sizes within this factor of each other (a spike gives the same pair).
+# A field's own curvature, however fast it grows towards the grid's corners, keeps one sign.
+STEP_PAIR = 0.5
 # Divergence from central differences, relative to a robust scale of the gradient over the file:
 # the 90th percentile of |dFx/dx| + |dFy/dy| + |dFz/dz|, which the few nodes beside a jump do not
 # raise. Truncation leaves (k h)^2 / 6 of the local terms, below 0.01 of the scale for a grid
@@ -176,6 +181,46 @@ def _neighbourhood_median(values, left_out, axis):
         return np.moveaxis(np.nanmedian(window, axis=-1), -1, axis)
 
 
+def _step_pairs(d2, axis):
+    """Second differences that have a neighbour of the other sign and a like size."""
+    paired = np.zeros(d2.shape, dtype=bool)
+    n = d2.shape[axis]
+    for here, there in ((slice(0, n - 1), slice(1, n)), (slice(1, n), slice(0, n - 1))):
+        a = [slice(None)] * d2.ndim
+        b = [slice(None)] * d2.ndim
+        a[axis], b[axis] = here, there
+        mine, theirs = d2[tuple(a)], d2[tuple(b)]
+        paired[tuple(a)] |= (mine * theirs < 0) & (np.abs(theirs) >= STEP_PAIR * np.abs(mine))
+    return paired
+
+
+def check_finite(f):
+    """NaN or Inf in the grid or the field: every other check compares numbers and would pass them."""
+    findings = []
+    for name, values in (("grid", np.concatenate(f.grids)), ("field", np.stack(f.components))):
+        bad = ~np.isfinite(values)
+        if not bad.any():
+            continue
+        if name == "grid":
+            findings.append(f"finite: {int(bad.sum())} grid coordinates are NaN or Inf")
+            continue
+        nodes = bad.any(axis=0)
+        first = np.unravel_index(np.argmax(nodes.ravel(order="F")), nodes.shape, order="F")
+        component = _names(f)[int(np.argmax(bad[(slice(None),) + first]))]
+        findings.append(f"finite: {int(nodes.sum())} nodes hold NaN or Inf, the first {component} ="
+                        f" {values[(int(np.argmax(bad[(slice(None),) + first])),) + first]} at {_where(f, first)}")
+    return findings
+
+
+def check_fringe(f, map_ends=None, map_step=None):
+    """The element's ends where the on-axis field is still above FRINGE_SHARE of its peak."""
+    node = axis_node(f.x_grid, f.y_grid)
+    if node is None:
+        return []
+    cut = fringe_cut(f.z_grid, f.Fz[node[0], node[1], :], f.ksym[2], map_ends, map_step)
+    return ["fringe: " + fringe_text(cut)] if cut else []
+
+
 def check_continuity(f):
     """Jumps along each axis: second differences far above those of the neighbouring nodes."""
     findings = []
@@ -187,7 +232,7 @@ def check_continuity(f):
             # A difference that reaches a node of zero field belongs to the zero-field finding.
             touches_zero = np.take(_with_neighbours(zero, [axis]), range(1, zero.shape[axis] - 1), axis=axis)
             ratio = np.abs(d2) / np.maximum(_neighbourhood_median(d2, touches_zero, axis), 1e-300)
-            jump = (ratio > JUMP_RATIO) & (np.abs(d2) > floor) & ~touches_zero
+            jump = (ratio > JUMP_RATIO) & (np.abs(d2) > floor) & ~touches_zero & _step_pairs(d2, axis)
             if not jump.any():
                 continue
             worst = np.unravel_index(np.argmax(np.where(jump, np.abs(d2), 0.0)), d2.shape)
@@ -223,7 +268,11 @@ def check_divergence(f):
             f" of it) at {_where(f, worst)}"]
 
 
-def check_file(f):
-    """All checks that need the file alone."""
+def check_file(f, fringe=True):
+    """All checks that need the file alone. With NaN or Inf in it, the checks that compare
+    values would pass or fail at random: the finite finding stands for them."""
+    finite = check_finite(f)
+    if finite:
+        return check_grid(f) + finite
     return (check_grid(f) + check_axis_and_radial(f) + check_xy_symmetry(f) + check_zero_field(f)
-            + check_continuity(f) + check_divergence(f))
+            + check_continuity(f) + check_divergence(f) + (check_fringe(f) if fringe else []))

@@ -33,17 +33,29 @@ def _check(args):
     from .checks import check_file
     from .layouts import load
     f = load(args.file)
-    findings = check_file(f)
+    notes = []
     if args.control:
-        from .reach import check_with_control
-        more, notes = check_with_control(f, args.control)
-        findings += more
-        print("\n".join(notes))
+        from .crosscheck import check_with_control
+        findings, notes = check_with_control(f, args.control)
+    else:
+        findings = check_file(f)
+    for note in notes:
+        print(note)
     for finding in findings:
         print(finding)
     print(f"{args.file}: {len(findings)} finding{'' if len(findings) == 1 else 's'}" if findings
           else f"{args.file}: no findings")
     return 1 if findings else 0
+
+
+def _lint(args):
+    from .lint import lint
+    report = lint(args.control)
+    if args.json:
+        print(json.dumps({key: report[key] for key in ("converter", "control", "warnings")}))
+    else:
+        print("\n".join(report["lines"]))
+    return 2 if report["unreadable"] else 1 if report["warnings"] else 0
 
 
 def _plot(args):
@@ -138,8 +150,16 @@ def parser():
     check = sub.add_parser("check", help="structure and physics checks; exit 1 with findings")
     check.add_argument("file")
     check.add_argument("--control", metavar="CONTROL_FILE",
-                       help="control file of the conversion (or its folder): also check the map's reach")
+                       help="control file of the conversion (or its folder): rebuild the field from its table and"
+                            " compare every node; judge the map as lint does")
     check.set_defaults(run=_check)
+
+    lint = sub.add_parser("lint", help="what the converter will make of a control file and its table; exit 1 with"
+                                       " warnings")
+    lint.add_argument("control", nargs="?", default=".", metavar="CONTROL",
+                      help="control file or the folder holding poisson_to_kavro.dat (default: .)")
+    lint.add_argument("--json", action="store_true", help="one JSON object")
+    lint.set_defaults(run=_lint)
 
     plot = sub.add_parser("plot", help="one figure: on-axis field, transverse profile, slices, the table's map")
     plot.add_argument("file")

@@ -699,16 +699,23 @@ def read_inputs(control) -> Inputs:
 
 
 def describe(outcome: Outcome) -> str:
-    """One line on how the converter's run ends."""
+    """One line on how the converter's run ends.
+
+    Examples
+    --------
+    >>> describe(Outcome("ok", output="eh_EMS.#01"))
+    'a clean run: the converter writes eh_EMS.#01'
+    """
     if outcome.outcome == "ok":
-        return f"the converter will write {outcome.output}"
+        return f"a clean run: the converter writes {outcome.output}"
     where = ""
-    if outcome.where is not None:
+    if outcome.where is not None and outcome.where.line:
         label = "table" if outcome.unit in (2, -5) else os.path.basename(outcome.where.file)
-        where = f"{label} line {outcome.where.line}: " if outcome.where.line else ""
-        if outcome.where.text is not None and outcome.outcome == "failure":
-            where += f"'{outcome.where.text}' "
+        where = f"{label} line {outcome.where.line}: "
+    elif outcome.unit in (2, -5):
+        where = "table: "
+    elif outcome.unit == 7:
+        where = f"output {outcome.output}: "
     if outcome.outcome == "failure":
-        return (f"{where}{outcome.why}: the converter will stop with runerr {outcome.message} on unit"
-                f" {outcome.unit}")
+        return f"{where}{outcome.why}: the converter will stop with runerr {outcome.message} on unit {outcome.unit}"
     return f"{where}{outcome.why}: the converter stops with \"{outcome.stderr[0]}\""

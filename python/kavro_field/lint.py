@@ -1,0 +1,316 @@
+"""`lint`: what the converter will make of a control file and its table, before it runs.
+
+It follows the run through the inputs (`inputs.trace`), tells how the run will end, lists every
+control value as the converter takes it, and warns where an input reads as something other than
+it looks or makes a map that is not the field: numbers cut at a comma, null values, a header
+whose counts do not match its rows, a half table mirrored from the wrong side or with the wrong
+parity, a field kind that contradicts the table's units, a grid beyond the map, an element
+shorter than its fringe field.
+"""
+
+import os
+import re
+from dataclasses import asdict, dataclass
+from typing import List, Optional
+
+import numpy as np
+
+from .inputs import MIRROR_MODES, Trace, describe, output_grid, trace
+from .reach import fringe_cut, fringe_text, reach_findings
+
+LAYOUTS = {0: "binary records", 1: "text, records as lines", 2: "text, one line per node"}
+# Units in the table's column headings that name the field's kind.
+_B_UNITS = re.compile(r"[(\[]\s*(T|G|Gauss|gauss|Tesla|tesla|mT|kG)\s*[)\]]")
+_E_UNITS = re.compile(r"[(\[]\s*(V/m|V/cm|V/mm|kV/cm|kV/m|kV|MV/m|MV)\s*[)\]]")
+# The odd components on the mirror-plane row above this share of their peak: wrong parity.
+PARITY_SHARE = 0.05
+# The rows' own r and z against the header's mesh: a departure beyond this share of a step
+# (or 1e-6 of the coordinate, the digits a table carries) is a miscount, not rounding.
+COORDINATE_TOLERANCE = 1e-2
+# Row oddities told one by one; the rest of the same kind are counted.
+ROW_ODDITIES_SHOWN = 3
+
+
+@dataclass
+class Warning:
+    """One warning: where (file, line, text as written) and what."""
+
+    file: Optional[str]
+    line: Optional[int]
+    text: Optional[str]
+    message: str
+
+    def __str__(self):
+        where = os.path.basename(self.file) if self.file else ""
+        where += f" line {self.line}" if self.line else ""
+        quoted = f" '{self.text}'" if self.text else ""
+        return f"warning: {where}:{quoted} {self.message}" if where else f"warning: {self.message}"
+
+
+def _at(t, name):
+    origin = t.origins.get(name)
+    return (origin.file, origin.line, origin.text) if origin else (t.control_path, None, None)
+
+
+def _warn(t, name, message):
+    return Warning(*_at(t, name), message)
+
+
+def value_lines(t: Trace) -> List[str]:
+    """Every control value as the converter takes it, one line each."""
+    c = t.control
+    lines = []
+
+    def line(name, text):
+        origin = t.origins.get(name)
+        where = f" ({os.path.basename(origin.file)} line {origin.line}: '{origin.text}')" if origin and origin.line else ""
+        lines.append(f"{name:<13} {text}{where}")
+
+    if "poisson_file" in c:
+        line("poisson_file", f"'{c['poisson_file']}'")
+    if "iflag_EH" in c:
+        kind = {0: "the table is an electric field E (scale_E applies)",
+                1: "the table is a magnetic field B (scale_B applies)"}.get(c["iflag_EH"], "neither E nor B: the run stops")
+        line("iflag_EH", f"{c['iflag_EH']}: {kind}")
+    if "kmirror_z" in c:
+        line("kmirror_z", f"{c['kmirror_z']}: {mirror_text(c['kmirror_z'])}")
+    if "kfile_num" in c:
+        from .inputs import output_name
+        line("kfile_num", f"{c['kfile_num']}: the output file is {output_name(c['kfile_num'])}")
+    if "kform_3D" in c:
+        line("kform_3D", f"{c['kform_3D']}: " + (f"layout {c['kform_3D']} ({LAYOUTS[c['kform_3D']]})"
+                                                 if c["kform_3D"] in LAYOUTS else "no layout: the run stops"))
+    for axis in "xyz":
+        name = f"ksym_{axis}"
+        if name in c:
+            half = "aper" if axis != "z" else "d_elm / 2"
+            line(name, f"{c[name]}: {axis} from " + ("0" if c[name] != 0 else f"-{half}") + f" to {half}")
+    if "d_elm" in c:
+        line("d_elm", f"{c['d_elm']!r}: the element runs over z from {-(c['d_elm'] / 2)!r} to {c['d_elm'] / 2!r}")
+    if "aper" in c:
+        line("aper", f"{c['aper']!r}: x and y from {-c['aper']!r} to {c['aper']!r}")
+    for name, kind in (("scale_E", 0), ("scale_B", 1)):
+        if name in c:
+            used = c.get("iflag_EH") == kind
+            line(name, f"{c[name]!r}: " + ("multiplies every value of the table" if used else "not used"))
+    return lines
+
+
+def mirror_text(mode):
+    """What a mirror mode does."""
+    if mode not in MIRROR_MODES:
+        return "no mirroring: the table is the whole element"
+    half = "z >= 0 (its first row on the mirror plane)" if mode > 0 else "z <= 0 (its last row on the mirror plane)"
+    odd = "the axial component odd in z, the radial even" if abs(mode) == 1 else "the radial component odd in z, the axial even"
+    return f"the table is the half {half}, mirrored to the whole element: {odd}"
+
+
+def oddity_warnings(t: Trace) -> List[Warning]:
+    """The reads that take an input as something other than it looks; in the table's rows the
+    first few of each kind, and how many more."""
+    out = []
+    seen = {}
+    for odd in t.oddities:
+        in_rows = t.first_row_line is not None and odd.file == t.table_path and odd.line >= t.first_row_line
+        kind = odd.message.split(":")[0] if in_rows else None
+        if kind is not None:
+            seen[kind] = seen.get(kind, 0) + 1
+            if seen[kind] > ROW_ODDITIES_SHOWN:
+                continue
+        out.append(Warning(odd.file, odd.line, odd.text, odd.message))
+    for kind, count in seen.items():
+        if count > ROW_ODDITIES_SHOWN:
+            out.append(Warning(t.table_path, None, None, f"{count - ROW_ODDITIES_SHOWN} more table rows read with"
+                                                         f" the same oddity: {kind}"))
+    return out
+
+
+def control_warnings(t: Trace) -> List[Warning]:
+    """Values that are readable and yet most likely not meant."""
+    c, out = t.control, []
+    if "kmirror_z" in c and c["kmirror_z"] not in MIRROR_MODES + (0,):
+        out.append(_warn(t, "kmirror_z", f"kmirror_z = {c['kmirror_z']} is none of 1, -1, 2, -2: no mirroring"))
+    for name in ("d_elm", "aper"):
+        if name in c and not c[name] > 0:
+            span = "z" if name == "d_elm" else "x and y"
+            out.append(_warn(t, name, f"{name} = {c[name]!r}: " + (
+                "every node of the grid lies on one point" if c[name] == 0 and name == "d_elm" else
+                "every node lies on the axis" if c[name] == 0 else
+                f"the grid runs backwards in {span}, from {-(c[name] / 2 if name == 'd_elm' else c[name])!r}"
+                f" to {c[name] / 2 if name == 'd_elm' else c[name]!r}")))
+    scale = {0: "scale_E", 1: "scale_B"}.get(c.get("iflag_EH"))
+    if scale in c and c[scale] == 0:
+        out.append(_warn(t, scale, f"{scale} = 0: the whole field comes out zero"))
+    return out
+
+
+def kind_warnings(t: Trace) -> List[Warning]:
+    """A field kind that the table's column headings contradict by their units."""
+    texts = t.header.get("separator_text", [])
+    kind = t.control.get("iflag_EH")
+    first = t.first_row_line - 3 if t.first_row_line else None
+    for n, text in enumerate(texts):
+        b, e = _B_UNITS.search(text), _E_UNITS.search(text)
+        if kind == 0 and b and not e:
+            return [Warning(t.table_path, first + n, text.strip(), f"the columns are in {b.group(1)}, a magnetic"
+                                                                    " unit, but iflag_EH = 0 reads the table as E")]
+        if kind == 1 and e and not b:
+            return [Warning(t.table_path, first + n, text.strip(), f"the columns are in {e.group(1)}, an electric"
+                                                                    " unit, but iflag_EH = 1 reads the table as B")]
+    return []
+
+
+def _plain_rows_available(t: Trace):
+    """How many lines from the first row on hold four numbers or more, one after the other."""
+    from .inputs import _Rows
+    src = t.table_lines
+    saved = src.next
+    src.next = t.first_row_line - 1
+    rows = _Rows(src)
+    src.next = saved
+    stop = np.flatnonzero(~rows.plain)
+    return int(stop[0]) if stop.size else len(rows.plain)
+
+
+def table_warnings(t: Trace) -> List[Warning]:
+    """The rows' own r and z against the mesh the header declares, and what a miscount does."""
+    h = t.header
+    if "r_intervals" not in h or t.first_row_line is None:
+        return []
+    nr, nz = h["r_intervals"] + 1, h["z_intervals"] + 1
+    header = Warning(t.table_path, h["C_line"], h["C_text"].strip(), "")
+    available = _plain_rows_available(t)
+    if t.rows is None:
+        if t.outcome.message == 24 and t.outcome.unit == 2 and nr > 0 and nz > 0 and available < nr * nz:
+            header.message = (f"rows missing: the header declares {nr} x {nz} = {nr * nz} rows, the table"
+                              f" holds {available}")
+            return [header]
+        return []
+    rows, lines = t.rows, t.row_lines
+    dr = (h["Rmax"] - h["Rmin"]) / (nr - 1)
+    dz = (h["Zmax"] - h["Zmin"]) / (nz - 1)
+    index = np.arange(len(rows))
+    expect_r = (index % nr) * dr + h["Rmin"]
+    expect_z = (index // nr) * dz + h["Zmin"]
+    tol_r = COORDINATE_TOLERANCE * abs(dr) + 1e-6 * max(abs(h["Rmin"]), abs(h["Rmax"]))
+    tol_z = COORDINATE_TOLERANCE * abs(dz) + 1e-6 * max(abs(h["Zmin"]), abs(h["Zmax"]))
+    off = (np.abs(rows[:, 0] - expect_r) > tol_r) | (np.abs(rows[:, 1] - expect_z) > tol_z)
+    out = []
+    if off.any():
+        n = int(np.argmax(off))
+        what = (f"row {n + 1} departs from the header's mesh: expected r = {expect_r[n]:.6g}, z = {expect_z[n]:.6g},"
+                f" found r = {rows[n, 0]:.6g}, z = {rows[n, 1]:.6g}")
+        # The rows' own count along r: the rows before z first changes.
+        changes = np.flatnonzero(np.abs(rows[:, 1] - rows[0, 1]) > tol_z)
+        per_z = int(changes[0]) if changes.size else len(rows)
+        if per_z != nr and changes.size:
+            what += (f"; the rows change z every {per_z} rows, the header's {h['r_intervals']} intervals along r"
+                     f" make {nr}: the map's r is scrambled (every z row takes {nr} values)")
+        elif available > len(rows) and available % nr == 0:
+            actual = available // nr
+            what += (f"; the table holds {actual} z rows, the header's {h['z_intervals']} intervals along z make {nz}:"
+                     f" the last {available - len(rows)} rows are dropped and z is stretched by"
+                     f" {(actual - 1) / (nz - 1) - 1:.2%}")
+        out.append(Warning(t.table_path, int(lines[n]), t.table_lines.text(int(lines[n]) - 1).strip(), what))
+    elif available > len(rows) and available % nr == 0 and nr * (nz + 1) <= available:
+        header.message = (f"the table holds {available} rows of numbers, the header's counts make {len(rows)}:"
+                          f" the last {available - len(rows)} are not read")
+        out.append(header)
+    return out
+
+
+def mirror_warnings(t: Trace) -> List[Warning]:
+    """A half table on the wrong side for its mirror mode, or with the wrong parity."""
+    mode, h = t.control.get("kmirror_z"), t.header
+    if mode not in MIRROR_MODES or "Zmin" not in h:
+        return []
+    out = []
+    zmin, zmax = h["Zmin"], h["Zmax"]
+    plane_row_line = None
+    if t.rows is not None:
+        nr = h["r_intervals"] + 1
+        plane = slice(0, nr) if mode > 0 else slice(len(t.rows) - nr, len(t.rows))
+        plane_row_line = int(t.row_lines[plane.start])
+    if (mode > 0 and zmax <= 0 < zmax - zmin) or (mode < 0 and zmin >= 0 and zmax > zmin):
+        far, side, right = (zmin, "z >= 0", -mode) if mode > 0 else (zmax, "z <= 0", -mode)
+        out.append(Warning(t.table_path, h["A_line"], h["A_text"].strip(),
+                           f"the table covers z from {zmin:.6g} to {zmax:.6g}, but kmirror_z = {mode} takes it as the"
+                           f" half {side}: the row at z = {far:.6g}, the table's far end, lands on the mirror plane"
+                           f" and the element comes out split; kmirror_z = {right} fits this half"))
+    if t.rows is not None:
+        odd_col, name, other = (3, "axial", 2) if abs(mode) == 1 else (2, "radial", 1)
+        column = t.rows[:, odd_col]
+        finite = np.isfinite(column)
+        peak = float(np.max(np.abs(column[finite]))) if finite.any() else 0.0
+        on_plane = np.abs(column[plane])
+        if peak > 0 and np.nanmax(on_plane) > PARITY_SHARE * peak:
+            sign = 1 if mode > 0 else -1
+            plane_row_line = int(t.row_lines[plane][np.nanargmax(on_plane)])
+            out.append(Warning(t.table_path, plane_row_line, t.table_lines.text(plane_row_line - 1).strip(),
+                               f"the {name} component, which kmirror_z = {mode} makes odd, is far from zero on the"
+                               f" mirror-plane row (up to {np.nanmax(on_plane):.4g}, {np.nanmax(on_plane) / peak:.0%} of"
+                               f" its peak): wrong parity for this field; kmirror_z = {sign * other} makes it even"))
+    return out
+
+
+def grid_warnings(t: Trace) -> List[Warning]:
+    """The grid against the map: nodes beyond it, and the fringe field the element cuts off."""
+    inputs = t.inputs
+    if inputs is None:
+        return []
+    c = t.control
+    axes = output_grid(c)
+    x, y, z = (axes[a][1] for a in "xyz")
+    out = [Warning(t.control_path, None, None, "the grid against the map: " + text)
+           for text in reach_findings(inputs.r_node, inputs.z_node, x, y, z, axes["z"][0][0])]
+    if inputs.r_node[0] <= 0.0 <= inputs.r_node[-1]:
+        axial = inputs.at(0.0, z)[1]
+        step = inputs.z_node[1] - inputs.z_node[0]
+        cut = fringe_cut(z, axial, c["ksym_z"], (inputs.z_node[0], inputs.z_node[-1]), step)
+        if cut:
+            out.append(_warn(t, "d_elm", fringe_text(cut)))
+    return out
+
+
+def map_warnings(t: Trace) -> List[Warning]:
+    """The warnings about the map the converter makes (those `check --control` reports too)."""
+    return kind_warnings(t) + table_warnings(t) + mirror_warnings(t) + grid_warnings(t)
+
+
+def lint(control) -> dict:
+    """What the converter will do with a control file and its table, and what to look at.
+
+    Parameters
+    ----------
+    control : str or os.PathLike
+        The control file or the folder holding `poisson_to_kavro.dat`.
+
+    Returns
+    -------
+    dict
+        converter ({outcome, message, unit, output, text}), control (values by name), warnings
+        (list of {file, line, text, message}), and lines (the printed report, not in the JSON).
+
+    Examples
+    --------
+    >>> report = lint("examples/lens")  # doctest: +SKIP
+    >>> report["converter"]["outcome"]  # doctest: +SKIP
+    'ok'
+    """
+    t = trace(control)
+    o = t.outcome
+    warnings = oddity_warnings(t) + control_warnings(t) + map_warnings(t)
+    if o.outcome != "ok":
+        where = o.where
+        warnings.insert(0, Warning(where.file if where else (t.table_path if o.unit in (2, -5) else t.control_path),
+                                   where.line if where else None, where.text if where else None, describe(o)))
+    return {
+        "converter": {"outcome": o.outcome, "message": o.message, "unit": o.unit, "output": o.output,
+                      "text": "\n".join(o.stderr) if o.stderr else None},
+        "control": dict(t.control),
+        "warnings": [asdict(w) for w in warnings],
+        "lines": ([f"converter: {describe(o)}"] + value_lines(t) + [str(w) for w in warnings]
+                  + [f"{t.control_path}: " + (f"{len(warnings)} warning{'s' if len(warnings) > 1 else ''}"
+                                              if warnings else "no warnings")]),
+        "unreadable": o.outcome == "failure" and o.unit == 1,
+    }
