@@ -116,7 +116,8 @@ class FieldAccess:
         >>> float(z[np.argmax(np.abs(ez))]), float(np.abs(ez).max())  # doctest: +SKIP
         (-4.0, 300.0)
         """
-        i, j = (int(np.argmin(np.abs(g))) for g in (self.x_grid, self.y_grid))
+        # A non-finite coordinate is never the axis.
+        i, j = (int(np.argmin(np.where(np.isfinite(g), np.abs(g), np.inf))) for g in (self.x_grid, self.y_grid))
         return OnAxis(self.z_grid.copy(), *(c[i, j, :].copy() for c in self.components))
 
     def to_xarray(self):

@@ -13,6 +13,7 @@ from typing import Optional
 import numpy as np
 
 from .exports import metadata
+from .grid import node_coordinates
 from .outputs import write_atomically
 from .units import FIELD_UNITS, axis_label
 
@@ -34,6 +35,17 @@ def _table_line(inputs) -> str:
 
 def _finite(values):
     return np.ma.masked_invalid(values)
+
+
+def _drawn_nodes(grid, limits):
+    """Node coordinates to draw on: the file's, or where they are not all finite, those its
+    limits give (or the node numbers), since colour maps cannot place a cell at NaN."""
+    if np.isfinite(grid).all():
+        return grid
+    lower, upper = limits
+    if np.isfinite([lower, upper]).all() and upper > lower:
+        return node_coordinates(lower, upper, len(grid))
+    return np.arange(len(grid), dtype=np.float64)
 
 
 def _symmetric_limits(values):
@@ -162,10 +174,12 @@ def figure(f, length_unit: Optional[str] = None, field_unit: Optional[str] = Non
     # The map in a figure of its own below, so that its colour bar does not move the panels above.
     top, bottom = fig.subfigures(2, 1, height_ratios=(2.2, 1.0)) if inputs else (fig, None)
     grid = top.add_gridspec(2, 2)
-    z, fx, fy, fz = f.on_axis()
-    i0, j0 = (int(np.argmin(np.abs(g))) for g in (f.x_grid, f.y_grid))
+    x_grid, y_grid, z_grid = (_drawn_nodes(g, limits) for g, limits in zip(f.grids, f.limits.values()))
+    _, fx, fy, fz = f.on_axis()
+    z = z_grid
+    i0, j0 = (int(np.argmin(np.abs(g))) for g in (x_grid, y_grid))
     k_peak, transverse = _transverse_peak(f)
-    z_peak = f"z = {f.z_grid[k_peak]:.4g}" + (f" {length_unit}" if length_unit else "")
+    z_peak = f"z = {z_grid[k_peak]:.4g}" + (f" {length_unit}" if length_unit else "")
 
     on_axis = top.add_subplot(grid[0, 0])
     on_axis.plot(z, _finite(fz), color="tab:blue", label=f"{name}z, x = y = 0")
@@ -190,9 +204,9 @@ def figure(f, length_unit: Optional[str] = None, field_unit: Optional[str] = Non
 
     profile = top.add_subplot(grid[0, 1])
     for values, style, component in ((f.Fx, "o-", "x"), (f.Fy, "^-", "y"), (f.Fz, "s-", "z")):
-        profile.plot(f.x_grid, _finite(values[:, j0, k_peak]), style, ms=3, label=name + component)
+        profile.plot(x_grid, _finite(values[:, j0, k_peak]), style, ms=3, label=name + component)
     profile.axhline(0.0, color="0.5", lw=0.8)
-    profile.set(title=f"profile along x at y = {f.y_grid[j0]:.3g}, {z_peak} (largest transverse field)",
+    profile.set(title=f"profile along x at y = {y_grid[j0]:.3g}, {z_peak} (largest transverse field)",
                 xlabel=axis_label("x", length_unit),
                 ylabel=axis_label(f"{name}x, {name}y, {name}z", field_unit))
     profile.legend(fontsize="small")
@@ -200,23 +214,23 @@ def figure(f, length_unit: Optional[str] = None, field_unit: Optional[str] = Non
 
     xz = top.add_subplot(grid[1, 0])
     low, high = _symmetric_limits(f.Fz)
-    image = xz.pcolormesh(f.z_grid, f.x_grid, _finite(f.Fz[:, j0, :]), shading="nearest", cmap="RdBu_r",
+    image = xz.pcolormesh(z_grid, x_grid, _finite(f.Fz[:, j0, :]), shading="nearest", cmap="RdBu_r",
                           vmin=low, vmax=high)
     top.colorbar(image, ax=xz, label=labels["z"])
     for end in ends:
         xz.axvline(end, color="0.3", ls="--", lw=1.0)
-    xz.set(title=f"{name}z in the x-z plane y = {f.y_grid[j0]:.3g}", xlabel=axis_label("z", length_unit),
+    xz.set(title=f"{name}z in the x-z plane y = {y_grid[j0]:.3g}", xlabel=axis_label("z", length_unit),
            ylabel=axis_label("x", length_unit))
 
     xy = top.add_subplot(grid[1, 1])
     plane = transverse[:, :, k_peak]
-    image = xy.pcolormesh(f.x_grid, f.y_grid, _finite(plane.T), shading="nearest", cmap="viridis",
+    image = xy.pcolormesh(x_grid, y_grid, _finite(plane.T), shading="nearest", cmap="viridis",
                           vmin=0.0, vmax=_symmetric_limits(plane)[1])
     top.colorbar(image, ax=xy, label=axis_label(f"|({name}x, {name}y)|", field_unit))
     step = slice(None, None, 2)
     with np.errstate(over="ignore", invalid="ignore"):
         scale = plane[step, step].max(initial=0.0, where=np.isfinite(plane[step, step])) or 1.0
-        xy.quiver(f.x_grid[step], f.y_grid[step], _finite(f.Fx[step, step, k_peak].T / scale),
+        xy.quiver(x_grid[step], y_grid[step], _finite(f.Fx[step, step, k_peak].T / scale),
                   _finite(f.Fy[step, step, k_peak].T / scale), color="k", width=0.004)
     xy.set(title=f"transverse {name} in the x-y plane {z_peak}", xlabel=axis_label("x", length_unit),
            ylabel=axis_label("y", length_unit))
@@ -225,9 +239,12 @@ def figure(f, length_unit: Optional[str] = None, field_unit: Optional[str] = Non
     if inputs is not None:
         map_panel(bottom.add_subplot(), inputs, f, labels["z"], length_unit)
     missing = int((~nodes).sum())
-    if missing:
+    notes = [f"{missing} of {nodes.size} nodes hold NaN or Inf: not drawn"] if missing else []
+    notes += [f"{axis}_grid holds NaN or Inf: drawn on the nodes its limits give" for axis, g in zip("xyz", f.grids)
+              if not np.isfinite(g).all()]
+    if notes:
         # A figure-level label, for which the layout keeps room below the panels.
-        fig.supxlabel(f"{missing} of {nodes.size} nodes hold NaN or Inf: not drawn", color="tab:red")
+        fig.supxlabel("; ".join(notes), color="tab:red")
     return fig
 
 

@@ -47,13 +47,25 @@ def test_profile_and_slice_are_taken_where_the_transverse_field_is_largest(conve
         assert abs(abs(found) - z_peak) <= (f.z_grid[1] - f.z_grid[0]) / 2, ax.get_title()
 
 
-def test_non_finite_nodes_are_left_out_and_counted(example_files):
-    f = kavro_field.load(example_files[0])
+def _spoil_components(f):
     fx, fz = f.Fx.copy(), f.Fz.copy()
     fx[3, 4, 5], fz[3, 4, 5], fz[12, 12, 100], fx[0, 0, 0] = np.nan, np.inf, -np.inf, np.finfo(float).max
-    fig = figure(dataclasses.replace(f, Fx=fx, Fz=fz), "cm", "V/cm", "E")
+    return dataclasses.replace(f, Fx=fx, Fz=fz)
+
+
+def _spoil_grid(f):
+    x = f.x_grid.copy()
+    x[3] = np.nan
+    return dataclasses.replace(f, x_grid=x)
+
+
+@pytest.mark.parametrize("spoil, note", [
+    (_spoil_components, "2 of 125625 nodes hold NaN or Inf: not drawn"),
+    (_spoil_grid, "x_grid holds NaN or Inf: drawn on the nodes its limits give")])
+def test_non_finite_values_are_left_out_and_counted(example_files, spoil, note):
+    fig = figure(spoil(kavro_field.load(example_files[0])), "cm", "V/cm", "E")
     fig.savefig(io.BytesIO(), format="png")
-    assert fig._supxlabel.get_text() == "2 of 125625 nodes hold NaN or Inf: not drawn"
+    assert fig._supxlabel.get_text() == note
 
 
 @pytest.mark.parametrize("ksym, box", [((0, 0, 0), (-4.0, 8.0, 1.0, 2 ** 0.5)), ((1, 1, 1), (0.0, 4.0, 1.0, 2 ** 0.5))])
