@@ -62,24 +62,23 @@ def _plot(args):
     from .layouts import load
     from .plots import save_plot
     f = load(args.file)
-    kind, table = _kind_and_table(args, f, need_table=True)
+    kind, inputs = _kind_and_inputs(args, f, need_inputs=True)
     out = args.output or f"{args.file}.png"
-    save_plot(f, out, args.length_unit, args.field_unit, kind, table)
+    save_plot(f, out, args.length_unit, args.field_unit, kind, inputs)
     print(f"written: {out}")
     return 0
 
 
-def _kind_and_table(args, f, need_table=False):
+def _kind_and_inputs(args, f, need_inputs=False):
     """The field kind the file, --kind or the control file states (a usage error where they
-    disagree with each other or with --field-unit), and the table's map for the figure."""
+    disagree with each other or with --field-unit), and the conversion's inputs for the figure."""
     from .units import unit_problem
     kinds = {"the file": f.kind, "--kind": args.kind}
-    table = None
+    inputs = None
     if args.control:
         from .inputs import read_inputs
         inputs = read_inputs(args.control)
         kinds["the control file"] = inputs.kind
-        table = inputs if need_table else None
     stated = {source: kind for source, kind in kinds.items() if kind}
     if len(set(stated.values())) > 1:
         args.usage(" and ".join(f"{source} says {kind}" for source, kind in stated.items()))
@@ -87,14 +86,25 @@ def _kind_and_table(args, f, need_table=False):
     problem = unit_problem(args.field_unit, kind)
     if problem:
         args.usage(problem)
-    return kind, table
+    return kind, inputs if need_inputs else None
+
+
+def _diff(args):
+    from .diff import compare, difference_lines
+    from .layouts import load
+    a, b = load(args.a), load(args.b)
+    rows, grids_differ = compare(a, b, args.rtol)
+    print("\n".join(difference_lines(a, b, rows, grids_differ)))
+    equal = all(row["equal"] for row in rows) and not grids_differ
+    print(f"equal within {args.rtol:g}" if equal else f"differ by more than {args.rtol:g}")
+    return 0 if equal else 1
 
 
 def _export(args):
     from .exports import export_npz, export_vti
     from .layouts import load
     f = load(args.file)
-    kind, _ = _kind_and_table(args, f)
+    kind, _ = _kind_and_inputs(args, f)
     if args.frequency is not None and not 0.0 < args.frequency < math.inf:
         args.usage(f"--frequency {args.frequency:g}: a frequency in Hz above 0")
     units = {"length_unit": args.length_unit, "field_unit": args.field_unit, "kind": kind,
@@ -114,17 +124,6 @@ def _export(args):
         export_vti(f, args.vtk, **units)
     print(f"written: {args.npz or args.vtk or args.openpmd}")
     return 0
-
-
-def _diff(args):
-    from .diff import compare, difference_lines
-    from .layouts import load
-    a, b = load(args.a), load(args.b)
-    rows, grids_differ = compare(a, b, args.rtol)
-    print("\n".join(difference_lines(a, b, rows, grids_differ)))
-    equal = all(row["equal"] for row in rows) and not grids_differ
-    print(f"equal within {args.rtol:g}" if equal else f"differ by more than {args.rtol:g}")
-    return 0 if equal else 1
 
 
 def _unit_options(command):
