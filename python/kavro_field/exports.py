@@ -3,6 +3,7 @@ about it: its header, its units where the user gives them, and where it came fro
 
 import base64
 import hashlib
+import io
 import os
 from typing import Optional
 
@@ -65,10 +66,14 @@ def export_npz(f, path: str, **units) -> None:
     meta = metadata(f, **units)
     arrays = {name: np.asarray(value) for name, value in meta.items()}
     arrays["ksym"] = np.array(meta["ksym"], dtype=np.int32)
+    # Made in memory (3 MB) and written in one go: a zip archive that fails half way through a file
+    # would try again to write its directory when it is collected, and fail again after the report.
+    archive = io.BytesIO()
+    np.savez(archive, x_grid=f.x_grid, y_grid=f.y_grid, z_grid=f.z_grid, Fx=f.Fx, Fy=f.Fy, Fz=f.Fz, **arrays)
 
     def write(temporary):
         with open(temporary, "wb") as out:
-            np.savez(out, x_grid=f.x_grid, y_grid=f.y_grid, z_grid=f.z_grid, Fx=f.Fx, Fy=f.Fy, Fz=f.Fz, **arrays)
+            out.write(archive.getbuffer())
     write_atomically(path, write, inputs=[f.path])
 
 
