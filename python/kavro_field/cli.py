@@ -58,6 +58,14 @@ def _lint(args):
     return 2 if report["unreadable"] else 1 if report["warnings"] else 0
 
 
+def _summary(args):
+    from .layouts import load
+    from .physics import summarise_axis, summary_lines
+    s = summarise_axis(load(args.file), args.length_unit, args.field_unit, args.momentum, args.frequency, args.control)
+    print(json.dumps(s) if args.json else "\n".join(summary_lines(s)))
+    return 0
+
+
 def _plot(args):
     from .layouts import load
     from .plots import save_plot
@@ -159,6 +167,18 @@ def parser():
                       help="control file or the folder holding poisson_to_kavro.dat (default: .)")
     lint.add_argument("--json", action="store_true", help="one JSON object")
     lint.set_defaults(run=_lint)
+
+    from .units import FIELD_UNITS
+    summary = sub.add_parser("summary", help="on-axis field: peak, ends, integrals, effective length; in SI on request")
+    summary.add_argument("file")
+    summary.add_argument("--control", metavar="CONTROL",
+                         help="control file of the conversion (or its folder): the table's on-axis numbers beside")
+    summary.add_argument("--length-unit", choices=list(LENGTH_UNITS), help="length unit of the table")
+    summary.add_argument("--field-unit", choices=list(FIELD_UNITS), help="field unit of the table times its scale")
+    summary.add_argument("--momentum", type=float, metavar="P", help="MeV/c, for B: focal length and Larmor angle")
+    summary.add_argument("--frequency", type=float, metavar="F", help="Hz, for an RF amplitude E: transit-time factor")
+    summary.add_argument("--json", action="store_true", help="one JSON object")
+    summary.set_defaults(run=_summary)
 
     plot = sub.add_parser("plot", help="one figure: on-axis field, transverse profile, slices, the table's map")
     plot.add_argument("file")

@@ -130,7 +130,7 @@ def check_with_control(f, control):
     inputs = t.inputs
     own = check_file(f, fringe=False)
     findings = check_grid_matches_control(f, inputs.control)
-    causes = [("inputs: " + str(w).replace("warning: ", "", 1)) for w in map_warnings(t)]
+    causes = [("inputs: " + str(w).replace("warning: ", "", 1)) for w in map_warnings(t, with_oddities=True)]
     notes = []
     if not findings:
         difference, note = rebuild_difference(f, inputs.field3d())

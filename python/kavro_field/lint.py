@@ -222,7 +222,7 @@ def table_warnings(t: Trace) -> List[Warning]:
 def mirror_warnings(t: Trace) -> List[Warning]:
     """A half table on the wrong side for its mirror mode, or with the wrong parity."""
     mode, h = t.control.get("kmirror_z"), t.header
-    if mode not in MIRROR_MODES or "Zmin" not in h:
+    if mode not in MIRROR_MODES or "r_intervals" not in h:
         return []
     out = []
     zmin, zmax = h["Zmin"], h["Zmax"]
@@ -272,9 +272,24 @@ def grid_warnings(t: Trace) -> List[Warning]:
     return out
 
 
-def map_warnings(t: Trace) -> List[Warning]:
-    """The warnings about the map the converter makes (those `check --control` reports too)."""
-    return kind_warnings(t) + table_warnings(t) + mirror_warnings(t) + grid_warnings(t)
+def finite_warnings(t: Trace) -> List[Warning]:
+    """Map values that the scale turns into Inf (or NaN): the file will hold them."""
+    if t.inputs is None:
+        return []
+    bad = ~np.isfinite(t.inputs.radial) | ~np.isfinite(t.inputs.axial)
+    if not bad.any():
+        return []
+    scale = "scale_E" if t.control["iflag_EH"] == 0 else "scale_B"
+    return [_warn(t, scale, f"{int(bad.sum())} map nodes are Inf or NaN after scaling by {scale} ="
+                            f" {t.control[scale]!r}: the output file will hold them")]
+
+
+def map_warnings(t: Trace, with_oddities=False) -> List[Warning]:
+    """The warnings about the map the converter makes (those `check --control` reports too, with
+    the oddities of the control file)."""
+    oddities = [w for w in oddity_warnings(t) if w.file == t.control_path] if with_oddities else []
+    return (oddities + kind_warnings(t) + table_warnings(t)
+            + mirror_warnings(t) + grid_warnings(t) + finite_warnings(t))
 
 
 def lint(control) -> dict:

@@ -102,7 +102,7 @@ def openpmd_attributes(f, length_unit: str, field_unit: str, kind: Optional[str]
         record: {"unitDimension": np.array(UNIT_DIMENSIONS[kind]), "timeOffset": 0.0,
                  "geometry": _text("cartesian"), "axisLabels": labels, "gridSpacing": spacing,
                  "gridGlobalOffset": origin, "gridUnitSI": np.ones(3)},
-        **{f"{record}/{axis}": {"unitSI": FIELD_UNITS[field_unit][1], "position": np.zeros(3)} for axis in "xyz"},
+        **{f"{record}/{axis}": {"unitSI": FIELD_UNITS[field_unit][0], "position": np.zeros(3)} for axis in "xyz"},
     }
 
 

@@ -164,7 +164,7 @@ def figure(f, length_unit: Optional[str] = None, field_unit: Optional[str] = Non
     from matplotlib.figure import Figure
 
     meta = metadata(f, length_unit, field_unit, kind)
-    name = meta.get("kind") or (FIELD_UNITS[field_unit][0] if field_unit else "F")
+    name = meta.get("kind") or (FIELD_UNITS[field_unit][1] if field_unit else "F")
     labels = {c: axis_label(name + c, field_unit) for c in "xyz"}
     nodes = np.isfinite(f.Fx) & np.isfinite(f.Fy) & np.isfinite(f.Fz)
     fig = Figure(figsize=(12, 12.5 if inputs else 8.8), layout="constrained")

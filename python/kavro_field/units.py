@@ -8,9 +8,9 @@ from typing import Optional
 
 # Metres per length unit.
 LENGTH_UNITS = {"m": 1.0, "cm": 1e-2, "mm": 1e-3}
-# Field kind and SI value (T or V/m) per field unit.
-FIELD_UNITS = {"T": ("B", 1.0), "G": ("B", 1e-4),
-               "V/m": ("E", 1.0), "V/cm": ("E", 1e2), "kV/cm": ("E", 1e5), "MV/m": ("E", 1e6)}
+# Field units in SI (T for B, V/m for E) and the kind they belong to.
+FIELD_UNITS = {"T": (1.0, "B"), "G": (1e-4, "B"), "V/m": (1.0, "E"), "V/cm": (1e2, "E"),
+               "kV/cm": (1e5, "E"), "MV/m": (1e6, "E")}
 # Powers of length, mass, time, current, temperature, amount, luminous intensity.
 UNIT_DIMENSIONS = {"E": (1.0, 1.0, -3.0, -1.0, 0.0, 0.0, 0.0), "B": (0.0, 1.0, -2.0, -1.0, 0.0, 0.0, 0.0)}
 
@@ -32,7 +32,7 @@ def field_units_of(kind: str) -> list:
     >>> field_units_of("B")
     ['T', 'G']
     """
-    return [unit for unit, (unit_kind, _) in FIELD_UNITS.items() if unit_kind == kind]
+    return [unit for unit, (_, unit_kind) in FIELD_UNITS.items() if unit_kind == kind]
 
 
 def unit_problem(field_unit: Optional[str], kind: Optional[str]) -> Optional[str]:
@@ -45,9 +45,9 @@ def unit_problem(field_unit: Optional[str], kind: Optional[str]) -> Optional[str
     >>> unit_problem("MV/m", "E") is None
     True
     """
-    if field_unit is None or kind is None or FIELD_UNITS[field_unit][0] == kind:
+    if field_unit is None or kind is None or FIELD_UNITS[field_unit][1] == kind:
         return None
-    other = FIELD_UNITS[field_unit][0]
+    other = FIELD_UNITS[field_unit][1]
     return (f"the field unit {field_unit} is one of {other} ({', '.join(field_units_of(other))});"
             f" this field is {kind} ({', '.join(field_units_of(kind))})")
 

@@ -51,12 +51,41 @@ def _cusp(r, z, k=math.pi / 5, b0=0.8):
     return -b0 * bessel(1, k * r, 1) * np.cos(k * z), b0 * bessel(0, k * r, 1) * np.sin(k * z)
 
 
+def _from_axis(derivative, terms):
+    """(radial, axial)(r, z) of the field whose on-axis profile has the derivatives
+    derivative(m, z), by the series of an axially symmetric vacuum field up to r^(2 terms)."""
+    def components(r, z):
+        radial = np.zeros(np.broadcast(r, z).shape)
+        axial = np.zeros_like(radial)
+        for n in range(terms):
+            c = (r / 2) ** (2 * n) / math.factorial(n) ** 2
+            axial = axial + (-1) ** n * c * derivative(2 * n, z)
+            radial = radial + (-1) ** (n + 1) * c * (r / 2) / (n + 1) * derivative(2 * n + 1, z)
+        return radial, axial
+    return components
+
+
+def gaussian_derivative(m, z, sigma, centre=0.0):
+    """d^m/dz^m exp(-(z - centre)^2 / (2 sigma^2)), by Hermite polynomials."""
+    u = (z - centre) / (sigma * math.sqrt(2))
+    return (-1 / (sigma * math.sqrt(2))) ** m * np.polynomial.hermite.hermval(u, [0] * m + [1]) * np.exp(-u * u)
+
+
+GAUSS_B0, GAUSS_SIGMA = 0.5, 1.0
+_gaussian = _from_axis(lambda m, z: GAUSS_B0 * gaussian_derivative(m, z, GAUSS_SIGMA), 8)
+# Two short electrostatic lenses side by side: the field's curvature grows fast towards the
+# corners of the grid.
+_two_lenses = _from_axis(lambda m, z: 800.0 * (gaussian_derivative(m, z, 0.5, -1.5) + gaussian_derivative(m, z, 0.5, 1.5)), 22)
+
+
 # The grids stay inside the tables (corners at sqrt(2) aper < r_max, d_elm / 2 < half_length).
 FIELDS = {
     "lens": Field("electrostatic lens", 0, 1, _lens, 2.0, 4.0, 24, 96, 1.3, 7.6, 1000.0),
     "pillbox": Field("pillbox TM010 amplitude", 0, 2, _pillbox, 2.5, 1.5, 10, 6, 1.7, 2.9, 1.0e6),
     "solenoid": Field("solenoid-like B", 1, 2, _solenoid, 1.5, 6.0, 12, 96, 1.0, 11.5, 1.0e-4),
     "cusp": Field("cusp B", 1, 1, _cusp, 1.2, 5.0, 12, 80, 0.8, 9.6),
+    "gaussian": Field("Gaussian solenoid B", 1, 2, _gaussian, 0.8, 6.0, 16, 240, 0.5, 10.0),
+    "two_lenses": Field("two short lenses E", 0, 2, _two_lenses, 0.9, 4.5, 18, 360, 0.6, 8.0),
 }
 
 
