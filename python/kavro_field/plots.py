@@ -14,12 +14,11 @@ import numpy as np
 
 from .exports import metadata
 from .grid import node_coordinates
+from .reach import fringe_cut
 from .outputs import write_atomically
 from .units import FIELD_UNITS, axis_label
 
 DPI = 150
-# An on-axis field at an element end above this share of its peak is a fringe cut off.
-CUT_FRINGE = 0.05
 MIRROR_MODES = {1: "mirrored, z >= 0 half, axial odd", -1: "mirrored, z <= 0 half, axial odd",
                 2: "mirrored, z >= 0 half, radial odd", -2: "mirrored, z <= 0 half, radial odd"}
 
@@ -84,7 +83,7 @@ def _end_shares(f, fz):
         return "", False
     shares = np.abs(ends) / peak
     text = " and ".join(f"{share:.0%}" for share in shares)
-    cut = bool((shares > CUT_FRINGE).any())
+    cut = bool(fringe_cut(f.z_grid, fz, f.ksym[2]))
     return f" (end{'s' if len(shares) > 1 else ''}: {text} of its peak{', cut off' if cut else ''})", cut
 
 
