@@ -64,6 +64,7 @@ def test_repr_is_one_short_line(example_files, layout, shows):
 
 
 def test_to_xarray_holds_the_arrays_and_the_header(example_files, monkeypatch):
+    pytest.importorskip("xarray")
     f = kavro_field.load(example_files[0])
     ds = f.to_xarray()
     assert all(np.array_equal(ds[name].values, c) for name, c in zip(("Fx", "Fy", "Fz"), f.components))
