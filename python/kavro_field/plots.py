@@ -89,8 +89,13 @@ def _end_shares(f, fz):
 
 def _provenance_line(f, meta, length_unit, inputs):
     unit = f" {length_unit}" if length_unit else ""
-    parts = [f"d_elm = {f.d_elm:.6g}{unit}, aper = {f.aper:.6g}{unit}" if f.d_elm is not None
-             else "d_elm, aper not in layout 2"]
+    if f.d_elm is not None:
+        parts = [f"d_elm = {f.d_elm:.6g}{unit}, aper = {f.aper:.6g}{unit}"]
+    elif inputs is not None:
+        parts = [f"d_elm = {inputs.control['d_elm']:.6g}{unit}, aper = {inputs.control['aper']:.6g}{unit}"
+                 " (control file)"]
+    else:
+        parts = ["d_elm, aper not in layout 2"]
     parts.append(f"ksym = {' '.join(map(str, f.ksym))}")
     parts.append(f"sha256 {meta['source_sha256'][:12]}, {meta['companion_version']}")
     if inputs is not None:
@@ -121,15 +126,14 @@ def map_panel(ax, inputs, f, field_label: str, length_unit: Optional[str]) -> No
     edge = max(abs(f.xmws[0]), abs(f.xmws[1]))
     corner = float(np.sqrt(edge * edge + max(abs(f.ymws[0]), abs(f.ymws[1])) ** 2))
     z0, z1 = f.zmws
-    ax.add_patch(Rectangle((z0, 0.0), z1 - z0, edge, fill=False, color="k", lw=1.5,
-                           label=f"output grid, r <= {edge:.4g}"))
-    ax.add_patch(Rectangle((z0, 0.0), z1 - z0, corner, fill=False, color="k", lw=1.0, ls="--",
-                           label=f"grid corners, r = {corner:.4g}"))
-    ax.set(title="the table's map as the converter prepares it, and the output grid",
+    ax.add_patch(Rectangle((z0, 0.0), z1 - z0, edge, fill=False, color="k", lw=1.5))
+    ax.add_patch(Rectangle((z0, 0.0), z1 - z0, corner, fill=False, color="k", lw=1.0, ls="--"))
+    # Said in the title: a legend would cover part of the map.
+    ax.set(title=f"the table's map as the converter prepares it; the output grid (solid, r <= {edge:.4g})"
+                 f" and the radius of its corners (dashed, r = {corner:.4g})",
            xlabel=axis_label("z", length_unit), ylabel=axis_label("r", length_unit))
     ax.set_xlim(min(z0, inputs.z_node[0]), max(z1, inputs.z_node[-1]))
     ax.set_ylim(0.0, max(corner, inputs.r_node[-1]) * 1.03)
-    ax.legend(loc="upper right", fontsize="small")
 
 
 def figure(f, length_unit: Optional[str] = None, field_unit: Optional[str] = None, kind: Optional[str] = None,
@@ -186,7 +190,7 @@ def figure(f, length_unit: Optional[str] = None, field_unit: Optional[str] = Non
         on_axis.plot(inputs.z_node, inputs.axial[0], ":", color="tab:orange", label="table, r = 0")
     ends = _element_ends(f)
     for n, end in enumerate(ends):
-        on_axis.axvline(end, color="0.3", ls="--", lw=1.0, label="element ends" if n == 0 else None)
+        on_axis.axvline(end, color="0.3", ls="--", lw=1.0, label=("element end" + "s" * (len(ends) > 1)) if n == 0 else None)
     on_axis.axhline(0.0, color="0.5", lw=0.8)
     finite = fz[np.isfinite(fz)]
     if finite.size:
