@@ -2,7 +2,9 @@
 #
 #   PREFIX/bin/poisson_to_kavro
 #   PREFIX/bin/kavro-field                  the companion's launcher
-#   PREFIX/lib/kavro-field/kavro_field/     its package, found by the launcher beside ../lib
+#   PREFIX/lib/python3/dist-packages/kavro_field/
+#                                           its package, where the distribution's python3 looks
+#                                           (PREFIX /usr) and the launcher finds it (any PREFIX)
 #   PREFIX/share/man/man1/                  poisson_to_kavro.1, kavro-field.1
 #   PREFIX/share/doc/poisson-to-kavro/      README.md and the picture it shows
 # Debian package names allow no underscore; the documentation folder follows the package's name.
@@ -12,8 +14,9 @@ include(GNUInstallDirs)
 
 install(TARGETS poisson_to_kavro RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(PROGRAMS python/kavro-field DESTINATION ${CMAKE_INSTALL_BINDIR})
-# The launcher looks in lib/ itself, whatever the platform's library folder is called.
-install(DIRECTORY python/kavro_field DESTINATION lib/kavro-field
+# Debian's python3 searches lib/python3/dist-packages whatever the platform's library folder is.
+set(P2K_PYTHON_DIR lib/python3/dist-packages)
+install(DIRECTORY python/kavro_field DESTINATION ${P2K_PYTHON_DIR}
         FILES_MATCHING PATTERN "*.py" PATTERN "__pycache__" EXCLUDE)
 
 foreach(page poisson_to_kavro.1 kavro-field.1)
@@ -40,4 +43,12 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # The converter's own libraries (libc, libm) are found by dpkg-shlibdeps; the companion's are named.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3, python3-numpy, python3-matplotlib")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-h5py, python3-xarray, python3-vtk9")
+# An import by the distribution's python3 compiles the package into __pycache__, which dpkg does
+# not know: removed before the package's files go, so that dpkg -r leaves nothing behind.
+configure_file(cmake/prerm.in ${CMAKE_BINARY_DIR}/debian/prerm @ONLY
+               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                WORLD_READ WORLD_EXECUTE)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/debian/prerm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -1,10 +1,37 @@
 """Reading, checking, plotting, comparing and exporting the converter's field files.
 
-The library entry points are `load` and `FieldFileError`; the command line is `kavro_field.cli`.
+The public API:
+
+- `load(path)` reads a field file of any layout into a `FieldFile`: its arrays and header, a
+  one-line repr, `at(x, y, z)` (the field at any point, trilinear between the nodes),
+  `on_axis()` (an `OnAxis` of z and the three components along x = y = 0) and `to_xarray()`.
+- `read_inputs(control)` reads a conversion's control file and table by the converter's rules:
+  the control values, the prepared map, `at(r, z)` (the converter's 3 x 3 approximation).
+- `export_npz`, `export_vti` and `export_openpmd` write the field with its header, units and
+  provenance; `figure` builds the logbook figure (a matplotlib Figure), `save_plot` writes it.
+- `FieldFileError` is raised for an input that cannot be read or an output that cannot be
+  written.
+
+The command line is `kavro_field.cli` (`kavro-field`, `python3 -m kavro_field`).
+
+Examples
+--------
+>>> import kavro_field
+>>> f = kavro_field.load("eh_EMS.#01")                          # doctest: +SKIP
+>>> f.at([0.0, 0.5], 0.0, 2.0)                                   # doctest: +SKIP
+>>> z, fx, fy, fz = f.on_axis()                                  # doctest: +SKIP
+>>> f_r, f_z = kavro_field.read_inputs(".").at(0.5, 2.0)         # doctest: +SKIP
+>>> kavro_field.export_openpmd(f, "lens.h5", "cm", "V/cm", "E")  # doctest: +SKIP
 """
 
 from ._version import __version__
 from .errors import FieldFileError
+from .exports import export_npz, export_vti
+from .fieldfile import OnAxis
+from .inputs import read_inputs
 from .layouts import FieldFile, load
+from .openpmd import export_openpmd
+from .plots import figure, save_plot
 
-__all__ = ["FieldFile", "FieldFileError", "load", "__version__"]
+__all__ = ["FieldFile", "FieldFileError", "OnAxis", "export_npz", "export_openpmd", "export_vti", "figure",
+           "load", "read_inputs", "save_plot", "__version__"]

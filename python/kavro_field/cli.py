@@ -2,11 +2,13 @@
 
 import argparse
 import json
+import math
 import signal
 import sys
 
 from ._version import __version__
 from .errors import FieldFileError
+from .units import LENGTH_UNITS
 
 PROGRAM = "kavro-field"
 
@@ -67,10 +69,32 @@ def _summary(args):
 def _plot(args):
     from .layouts import load
     from .plots import save_plot
+    f = load(args.file)
+    kind, inputs = _kind_and_inputs(args, f, need_inputs=True)
     out = args.output or f"{args.file}.png"
-    save_plot(load(args.file), out, args.unit)
+    save_plot(f, out, args.length_unit, args.field_unit, kind, inputs)
     print(f"written: {out}")
     return 0
+
+
+def _kind_and_inputs(args, f, need_inputs=False):
+    """The field kind the file, --kind or the control file states (a usage error where they
+    disagree with each other or with --field-unit), and the conversion's inputs for the figure."""
+    from .units import unit_problem
+    kinds = {"the file": f.kind, "--kind": args.kind}
+    inputs = None
+    if args.control:
+        from .inputs import read_inputs
+        inputs = read_inputs(args.control)
+        kinds["the control file"] = inputs.kind
+    stated = {source: kind for source, kind in kinds.items() if kind}
+    if len(set(stated.values())) > 1:
+        args.usage(" and ".join(f"{source} says {kind}" for source, kind in stated.items()))
+    kind = next(iter(stated.values()), None)
+    problem = unit_problem(args.field_unit, kind)
+    if problem:
+        args.usage(problem)
+    return kind, inputs if need_inputs else None
 
 
 def _diff(args):
@@ -88,12 +112,34 @@ def _export(args):
     from .exports import export_npz, export_vti
     from .layouts import load
     f = load(args.file)
-    if args.npz:
-        export_npz(f, args.npz)
-    if args.vtk:
-        export_vti(f, args.vtk)
-    print(f"written: {args.npz or args.vtk}")
+    kind, _ = _kind_and_inputs(args, f)
+    if args.frequency is not None and not 0.0 < args.frequency < math.inf:
+        args.usage(f"--frequency {args.frequency:g}: a frequency in Hz above 0")
+    units = {"length_unit": args.length_unit, "field_unit": args.field_unit, "kind": kind,
+             "frequency": args.frequency}
+    if args.openpmd:
+        from .openpmd import export_openpmd
+        missing = [option for option, value in (("--length-unit", args.length_unit),
+                                                ("--field-unit", args.field_unit)) if value is None]
+        if kind is None:
+            missing.append(f"--kind E|B or --control (layout {f.layout} does not say whether it holds E or B)")
+        if missing:
+            args.usage(f"export --openpmd writes SI values and needs {', '.join(missing)}; nothing written")
+        export_openpmd(f, args.openpmd, **units)
+    elif args.npz:
+        export_npz(f, args.npz, **units)
+    else:
+        export_vti(f, args.vtk, **units)
+    print(f"written: {args.npz or args.vtk or args.openpmd}")
     return 0
+
+
+def _unit_options(command):
+    """The units of a file's numbers, which it does not state, and its field kind."""
+    from .units import FIELD_UNITS
+    command.add_argument("--length-unit", choices=LENGTH_UNITS, help="length unit of the file's grid")
+    command.add_argument("--field-unit", choices=FIELD_UNITS, help="unit of the file's field values")
+    command.add_argument("--kind", choices=("E", "B"), help="field kind, where the layout does not say it")
 
 
 def parser():
@@ -122,7 +168,7 @@ def parser():
     lint.add_argument("--json", action="store_true", help="one JSON object")
     lint.set_defaults(run=_lint)
 
-    from .physics import FIELD_UNITS, LENGTH_UNITS
+    from .units import FIELD_UNITS
     summary = sub.add_parser("summary", help="on-axis field: peak, ends, integrals, effective length; in SI on request")
     summary.add_argument("file")
     summary.add_argument("--control", metavar="CONTROL",
@@ -134,11 +180,15 @@ def parser():
     summary.add_argument("--json", action="store_true", help="one JSON object")
     summary.set_defaults(run=_summary)
 
-    plot = sub.add_parser("plot", help="one figure: on-axis field, transverse profile, slices")
+    plot = sub.add_parser("plot", help="one figure: on-axis field, transverse profile, slices, the table's map")
     plot.add_argument("file")
     plot.add_argument("-o", "--output", metavar="OUT.png", help="default: FILE.png")
-    plot.add_argument("--unit", default="length unit of the table", help="length unit for the axis labels")
-    plot.set_defaults(run=_plot)
+    _unit_options(plot)
+    # The old name of --length-unit.
+    plot.add_argument("--unit", dest="length_unit", choices=LENGTH_UNITS, help=argparse.SUPPRESS)
+    plot.add_argument("--control", metavar="CONTROL_FILE",
+                      help="control file of the conversion (or its folder): adds the table's map")
+    plot.set_defaults(run=_plot, usage=plot.error)
 
     diff = sub.add_parser("diff", help="largest differences per component; exit 1 when they differ")
     diff.add_argument("a")
@@ -147,12 +197,17 @@ def parser():
                       help=f"tolerance relative to each component's largest |value| (default {DEFAULT_RTOL:g})")
     diff.set_defaults(run=_diff)
 
-    export = sub.add_parser("export", help="NumPy archive or VTK image data")
+    export = sub.add_parser("export", help="NumPy archive, VTK image data or openPMD external field mesh")
     export.add_argument("file")
     target = export.add_mutually_exclusive_group(required=True)
     target.add_argument("--npz", metavar="OUT.npz")
     target.add_argument("--vtk", metavar="OUT.vti")
-    export.set_defaults(run=_export)
+    target.add_argument("--openpmd", metavar="OUT.h5", help="needs --length-unit, --field-unit and the kind")
+    _unit_options(export)
+    export.add_argument("--control", metavar="CONTROL_FILE", help="control file of the conversion: the field kind")
+    export.add_argument("--frequency", type=float, metavar="HZ",
+                        help="the field is an RF amplitude of this frequency (openPMD harmonic 1)")
+    export.set_defaults(run=_export, usage=export.error)
     return top
 
 

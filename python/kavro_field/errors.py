@@ -10,6 +10,14 @@ class FieldFileError(Exception):
         The file concerned.
     problem : str
         What is wrong, with the byte offset or line where the reader stopped.
+
+    Examples
+    --------
+    >>> try:
+    ...     kavro_field.load("missing.dat")
+    ... except FieldFileError as err:
+    ...     print(err.path)
+    missing.dat
     """
 
     def __init__(self, path, problem):

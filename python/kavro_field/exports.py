@@ -1,26 +1,108 @@
-"""Writing a field file's content as a NumPy archive or as VTK XML image data."""
+"""Writing a field file's content as a NumPy archive or as VTK XML image data, with what is known
+about it: its header, its units where the user gives them, and where it came from."""
 
 import base64
+import hashlib
+import io
+import os
+from typing import Optional
 
 import numpy as np
 
+from ._version import __version__
 from .outputs import write_atomically
 
 
-def export_npz(f, path):
-    """NumPy archive with x_grid, y_grid, z_grid, Fx, Fy, Fz ([i, j, k]) and ksym."""
+def provenance(f) -> dict:
+    """Where a field file's content came from: its name, the SHA-256 of its bytes, this companion.
+
+    Examples
+    --------
+    >>> provenance(kavro_field.load("eh_EMS.#01"))["source_file"]   # doctest: +SKIP
+    'eh_EMS.#01'
+    """
+    with open(f.path, "rb") as source:
+        digest = hashlib.sha256(source.read()).hexdigest()
+    return {"source_file": os.path.basename(f.path), "source_sha256": digest,
+            "companion_version": f"kavro-field {__version__}"}
+
+
+def metadata(f, length_unit: Optional[str] = None, field_unit: Optional[str] = None,
+             kind: Optional[str] = None, frequency: Optional[float] = None) -> dict:
+    """Everything an export carries beside the arrays: header values the layout holds, the field
+    kind (the file's, else `kind`), the units and frequency where given, and the provenance.
+
+    Examples
+    --------
+    >>> metadata(kavro_field.load("eh_EMS.#01"), "cm", "V/cm", "E")["kind"]   # doctest: +SKIP
+    'E'
+    """
+    known = {"d_elm": f.d_elm, "aper": f.aper, "kind": f.kind or kind, "length_unit": length_unit,
+             "field_unit": field_unit, "frequency": frequency}
+    meta = {name: value for name, value in known.items() if value is not None}
+    meta["ksym"] = tuple(int(v) for v in f.ksym)
+    meta.update(provenance(f))
+    return meta
+
+
+def export_npz(f, path: str, **units) -> None:
+    """Write a NumPy archive of the field and its metadata.
+
+    The archive holds x_grid, y_grid, z_grid, Fx, Fy, Fz ([i, j, k]), ksym, and each entry of
+    `metadata` (strings as 0-d text arrays, numbers as 0-d arrays).
+
+    Parameters
+    ----------
+    f : FieldFile
+    path : str
+    **units
+        `length_unit`, `field_unit`, `kind`, `frequency`, as for `metadata`.
+
+    Examples
+    --------
+    >>> export_npz(kavro_field.load("eh_EMS.#01"), "lens.npz", length_unit="cm")  # doctest: +SKIP
+    >>> str(np.load("lens.npz")["source_sha256"])[:8]                                # doctest: +SKIP
+    """
+    meta = metadata(f, **units)
+    arrays = {name: np.asarray(value) for name, value in meta.items()}
+    arrays["ksym"] = np.array(meta["ksym"], dtype=np.int32)
+    # Made in memory (3 MB) and written in one go: a zip archive that fails half way through a file
+    # would try again to write its directory when it is collected, and fail again after the report.
+    archive = io.BytesIO()
+    np.savez(archive, x_grid=f.x_grid, y_grid=f.y_grid, z_grid=f.z_grid, Fx=f.Fx, Fy=f.Fy, Fz=f.Fz, **arrays)
+
     def write(temporary):
         with open(temporary, "wb") as out:
-            np.savez(out, x_grid=f.x_grid, y_grid=f.y_grid, z_grid=f.z_grid,
-                     Fx=f.Fx, Fy=f.Fy, Fz=f.Fz, ksym=np.array(f.ksym, dtype=np.int32))
+            out.write(archive.getbuffer())
     write_atomically(path, write, inputs=[f.path])
 
 
-def vti_document(f):
-    """VTK XML image data of the field: one 3-component point array, x fastest, then y, then z.
+def _field_data_array(name, value):
+    """One array of VTK field data in ASCII: reals and integers as numbers, text as byte codes
+    each followed by 0 (how VTK writes its string arrays)."""
+    if isinstance(value, str):
+        codes = " ".join(str(b) for b in value.encode("utf-8") + b"\0")
+        return f'<DataArray type="String" Name="{name}" NumberOfTuples="1" format="ascii">{codes}</DataArray>'
+    values = np.atleast_1d(value)
+    kind = "Int32" if np.issubdtype(values.dtype, np.integer) else "Float64"
+    text = " ".join(repr(int(v)) if kind == "Int32" else repr(float(v)) for v in values)
+    return f'<DataArray type="{kind}" Name="{name}" NumberOfTuples="{values.size}" format="ascii">{text}</DataArray>'
 
-    The grid is uniform, so origin and spacing describe it; the field name is "E", "B" or "field".
+
+def vti_document(f, **units) -> str:
+    """VTK XML image data of the field: one 3-component point array, x fastest, then y, then z,
+    and the metadata as field data.
+
+    The grid is uniform, so origin and spacing describe it; the point array is named "E", "B" or
+    "field" where the kind is unknown.
+
+    Examples
+    --------
+    >>> vti_document(kavro_field.load("eh_EMS.#01"))[:21]   # doctest: +SKIP
+    '<?xml version="1.0"?>'
     """
+    meta = metadata(f, **units)
+    name = meta.get("kind", "field")
     nx, ny, nz = f.Fx.shape
     spacing = [float((g[-1] - g[0]) / (len(g) - 1)) for g in f.grids]
     # Point (i, j, k) is tuple number i + nx (j + ny k): Fortran order of [i, j, k].
@@ -28,15 +110,19 @@ def vti_document(f):
     raw = points.tobytes()
     # Inline binary data: a 32-bit byte count, then the bytes, base64 encoded together.
     payload = base64.b64encode(np.uint32(len(raw)).astype("<u4").tobytes() + raw).decode("ascii")
+    field_data = "".join(f"      {_field_data_array(key, value)}\n" for key, value in meta.items())
     return (
         '<?xml version="1.0"?>\n'
         '<VTKFile type="ImageData" version="0.1" byte_order="LittleEndian" header_type="UInt32">\n'
         f'  <ImageData WholeExtent="0 {nx - 1} 0 {ny - 1} 0 {nz - 1}"'
         f' Origin="{float(f.x_grid[0])!r} {float(f.y_grid[0])!r} {float(f.z_grid[0])!r}"'
         f' Spacing="{spacing[0]!r} {spacing[1]!r} {spacing[2]!r}">\n'
+        '    <FieldData>\n'
+        f'{field_data}'
+        '    </FieldData>\n'
         f'    <Piece Extent="0 {nx - 1} 0 {ny - 1} 0 {nz - 1}">\n'
-        f'      <PointData Vectors="{f.field_name}">\n'
-        f'        <DataArray type="Float64" Name="{f.field_name}" NumberOfComponents="3" format="binary">\n'
+        f'      <PointData Vectors="{name}">\n'
+        f'        <DataArray type="Float64" Name="{name}" NumberOfComponents="3" format="binary">\n'
         f'{payload}\n'
         '        </DataArray>\n'
         '      </PointData>\n'
@@ -45,9 +131,14 @@ def vti_document(f):
         '</VTKFile>\n')
 
 
-def export_vti(f, path):
-    """Write `vti_document(f)` to `path`."""
-    document = vti_document(f)
+def export_vti(f, path: str, **units) -> None:
+    """Write `vti_document(f, **units)` to `path`.
+
+    Examples
+    --------
+    >>> export_vti(kavro_field.load("eh_EMS.#01"), "lens.vti", kind="E")  # doctest: +SKIP
+    """
+    document = vti_document(f, **units)
 
     def write(temporary):
         with open(temporary, "w", encoding="ascii") as out:

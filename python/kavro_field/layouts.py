@@ -6,6 +6,7 @@ from typing import Optional
 import numpy as np
 
 from .errors import FieldFileError
+from .fieldfile import FieldAccess
 from .grid import NODE_COUNTS, node_coordinates
 from .textscan import TextScan, lines_of_statements, read_bytes
 
@@ -19,8 +20,8 @@ RECORD_NAMES = ("d_elm, aper, k_s_EH", "ksym", "x_grid", "y_grid", "z_grid",
 LAYOUT_1_VALUES = (3, 3, 25, 25, 201, NODES, NODES, NODES, 1)
 
 
-@dataclass
-class FieldFile:
+@dataclass(repr=False)
+class FieldFile(FieldAccess):
     """Content of one field file.
 
     Attributes
@@ -40,6 +41,14 @@ class FieldFile:
         Element length and aperture (None for layout 2, which does not hold them).
     Fx, Fy, Fz : numpy.ndarray
         Field components, float64 of shape (25, 25, 201), indexed [i, j, k].
+
+    Methods `at` (the field at any point), `on_axis` and `to_xarray`; the repr is one line.
+
+    Examples
+    --------
+    >>> f = kavro_field.load("eh_EMS.#01")                   # doctest: +SKIP
+    >>> f.Fz.shape, f.ksym                                    # doctest: +SKIP
+    ((25, 25, 201), (0, 0, 0))
     """
 
     path: str

@@ -13,12 +13,9 @@ import numpy as np
 
 from .errors import FieldFileError
 from .reach import axis_node
+from .units import FIELD_UNITS, LENGTH_UNITS
 
 SPEED_OF_LIGHT = 299_792_458.0  # m/s
-LENGTH_UNITS = {"m": 1.0, "cm": 1e-2, "mm": 1e-3}
-# Field units in SI (T for B, V/m for E) and the kind they belong to.
-FIELD_UNITS = {"T": (1.0, "B"), "G": (1e-4, "B"), "V/m": (1.0, "E"), "V/cm": (1e2, "E"),
-               "kV/cm": (1e5, "E"), "MV/m": (1e6, "E")}
 # Velocities at which the transit-time factor is listed, and the scan for its largest value.
 BETAS = (0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8, 0.9, 1.0)
 BETA_SCAN = np.linspace(0.02, 1.0, 4901)

@@ -1,74 +1,268 @@
-"""The logbook figure of a field file: on-axis field, a transverse profile and two slices.
+"""The logbook figure of a field file: the on-axis field with the element's ends, the transverse
+profile and the x-y slice where the transverse field is largest, an x-z slice, and with the
+conversion's inputs the table's map with the box the output grid cuts out of it.
 
-matplotlib is imported here only, so that the other commands start without it.
+Built with matplotlib's object interface only: no backend is chosen and no pyplot state is left,
+so the figure can be returned to a notebook. matplotlib is imported here only, so that the other
+commands start without it.
 """
+
+import os
+from typing import Optional
 
 import numpy as np
 
+from .exports import metadata
+from .grid import node_coordinates
+from .reach import fringe_cut
 from .outputs import write_atomically
+from .units import FIELD_UNITS, axis_label
+
+DPI = 150
+MIRROR_MODES = {1: "mirrored, z >= 0 half, axial odd", -1: "mirrored, z <= 0 half, axial odd",
+                2: "mirrored, z >= 0 half, radial odd", -2: "mirrored, z <= 0 half, radial odd"}
 
 
-def _nearest(grid, value=0.0):
-    return int(np.argmin(np.abs(grid - value)))
+def _table_line(inputs) -> str:
+    """The conversion's table, mirror mode and scale, in one line."""
+    control = inputs.control
+    mode = MIRROR_MODES.get(control["kmirror_z"], "not mirrored")
+    scale = "scale_B" if inputs.kind == "B" else "scale_E"
+    return (f"table {os.path.basename(control['poisson_file'].strip())}, kmirror_z = {control['kmirror_z']}"
+            f" ({mode}), {scale} = {control[scale]:g}")
 
 
-def figure(f, unit="length unit of the table"):
+def _finite(values):
+    return np.ma.masked_invalid(values)
+
+
+def _drawn_nodes(grid, limits):
+    """Node coordinates to draw on: the file's, or where they are not all finite, those its
+    limits give (or the node numbers), since colour maps cannot place a cell at NaN."""
+    if np.isfinite(grid).all():
+        return grid
+    lower, upper = limits
+    if np.isfinite([lower, upper]).all() and upper > lower:
+        return node_coordinates(lower, upper, len(grid))
+    return np.arange(len(grid), dtype=np.float64)
+
+
+def _symmetric_limits(values):
+    """Colour limits symmetric about 0, so that the sign of a component reads from the colour."""
+    largest = float(np.max(np.abs(values), initial=0.0, where=np.isfinite(values)))
+    # Beyond half the largest double the colour scale's span would overflow.
+    largest = min(largest, np.finfo(np.float64).max / 4) or 1.0
+    return -largest, largest
+
+
+def _element_ends(f):
+    """z of the element's ends that lie on the grid (an axis with its symmetry flag set starts at
+    the symmetry plane, not at an end)."""
+    upper = f.d_elm / 2 if f.d_elm is not None else f.zmws[1]
+    ends = [upper] if f.ksym[2] else [-upper, upper]
+    return [z for z in ends if np.isfinite(z)]
+
+
+def _transverse_peak(f):
+    """Index k of the z plane where |(Fx, Fy)| is largest (where |Fz| is, for a field without a
+    transverse part), and the transverse magnitude."""
+    with np.errstate(over="ignore", invalid="ignore"):
+        transverse = np.sqrt(f.Fx * f.Fx + f.Fy * f.Fy)
+    by_plane = np.max(transverse, axis=(0, 1), initial=0.0, where=np.isfinite(transverse))
+    if not by_plane.any():
+        by_plane = np.max(np.abs(f.Fz), axis=(0, 1), initial=0.0, where=np.isfinite(f.Fz))
+    return int(np.argmax(by_plane)), transverse
+
+
+def _end_shares(f, fz):
+    """The on-axis field at the element's ends that lie on the grid as shares of its peak, and
+    whether a fringe is cut off there."""
+    peak = float(np.max(np.abs(fz), initial=0.0, where=np.isfinite(fz)))
+    ends = fz[-1:] if f.ksym[2] else fz[[0, -1]]
+    if not peak or not np.isfinite(peak) or not np.isfinite(ends).all():
+        return "", False
+    shares = np.abs(ends) / peak
+    text = " and ".join(f"{share:.0%}" for share in shares)
+    cut = bool(fringe_cut(f.z_grid, fz, f.ksym[2]))
+    return f" (end{'s' if len(shares) > 1 else ''}: {text} of its peak{', cut off' if cut else ''})", cut
+
+
+def _provenance_line(f, meta, length_unit, inputs):
+    unit = f" {length_unit}" if length_unit else ""
+    if f.d_elm is not None:
+        parts = [f"d_elm = {f.d_elm:.6g}{unit}, aper = {f.aper:.6g}{unit}"]
+    elif inputs is not None:
+        parts = [f"d_elm = {inputs.control['d_elm']:.6g}{unit}, aper = {inputs.control['aper']:.6g}{unit}"
+                 " (control file)"]
+    else:
+        parts = ["d_elm, aper not in layout 2"]
+    parts.append(f"ksym = {' '.join(map(str, f.ksym))}")
+    parts.append(f"sha256 {meta['source_sha256'][:12]}, {meta['companion_version']}")
+    if inputs is not None:
+        parts.append(_table_line(inputs))
+    return "; ".join(parts)
+
+
+def map_panel(ax, inputs, f, field_label: str, length_unit: Optional[str]) -> None:
+    """Draw the table's map in (r, z) as a colour map with the output grid's box on it.
+
+    `inputs` are the conversion's `Inputs` (`read_inputs`): its prepared map's nodes and axial
+    component.
+
+    The solid box is what `aper` and `d_elm` cut out in the x = 0 or y = 0 planes; the dashed one
+    reaches the grid's corners, at the radius sqrt(x^2 + y^2) of the outermost nodes, which the
+    converter also looks up in the map.
+
+    Examples
+    --------
+    >>> map_panel(ax, read_inputs("examples/lens"), f, "Ez [V/cm]", "cm")   # doctest: +SKIP
+    """
+    from matplotlib.patches import Rectangle
+
+    low, high = _symmetric_limits(inputs.axial)
+    image = ax.pcolormesh(inputs.z_node, inputs.r_node, _finite(inputs.axial), shading="nearest", cmap="RdBu_r",
+                          vmin=low, vmax=high)
+    ax.figure.colorbar(image, ax=ax, label=f"table {field_label}")
+    edge = max(abs(f.xmws[0]), abs(f.xmws[1]))
+    corner = float(np.sqrt(edge * edge + max(abs(f.ymws[0]), abs(f.ymws[1])) ** 2))
+    z0, z1 = f.zmws
+    ax.add_patch(Rectangle((z0, 0.0), z1 - z0, edge, fill=False, color="k", lw=1.5))
+    ax.add_patch(Rectangle((z0, 0.0), z1 - z0, corner, fill=False, color="k", lw=1.0, ls="--"))
+    # Said in the title: a legend would cover part of the map.
+    ax.set(title=f"the table's map as the converter prepares it; the output grid (solid, r <= {edge:.4g})"
+                 f" and the radius of its corners (dashed, r = {corner:.4g})",
+           xlabel=axis_label("z", length_unit), ylabel=axis_label("r", length_unit))
+    ax.set_xlim(min(z0, inputs.z_node[0]), max(z1, inputs.z_node[-1]))
+    ax.set_ylim(0.0, max(corner, inputs.r_node[-1]) * 1.03)
+
+
+def figure(f, length_unit: Optional[str] = None, field_unit: Optional[str] = None, kind: Optional[str] = None,
+           inputs=None):
     """Build the figure of a field file.
 
     Parameters
     ----------
     f : FieldFile
-    unit : str
-        Length unit for the axis labels (the file does not name its own).
+    length_unit, field_unit : str, optional
+        The units the file's numbers are in (it does not state them); the labels say "file
+        units" without them.
+    kind : str, optional
+        "E" or "B" where the file does not say (layouts 0 and 1); without it the labels take the
+        field unit's kind.
+    inputs : Inputs, optional
+        The conversion's inputs (`read_inputs`): adds the map panel, the table's on-axis column
+        and the table's name, mirror mode and scale to the provenance line.
 
     Returns
     -------
     matplotlib.figure.Figure
+        Not attached to pyplot; `fig.savefig(name, dpi=150)` writes it, a notebook shows it.
+
+    Examples
+    --------
+    >>> fig = figure(kavro_field.load("eh_EMS.#01"), "cm", "V/cm")   # doctest: +SKIP
+    >>> fig = figure(kavro_field.load("eh_EMS.#01"), "cm", "V/cm", inputs=read_inputs("."))  # doctest: +SKIP
+    >>> fig.savefig("lens.png", dpi=150)                              # doctest: +SKIP
     """
-    import matplotlib
-    matplotlib.use("Agg")
     from matplotlib.figure import Figure
 
-    names = [(f.kind or "F") + axis for axis in "xyz"]
-    i0, j0 = _nearest(f.x_grid), _nearest(f.y_grid)
-    k_peak = int(np.argmax(np.max(np.abs(f.Fx[:, j0, :]), axis=0)))
-    fig = Figure(figsize=(10, 7.2), dpi=80, layout="constrained")
-    fig.suptitle(f"{f.path} (layout {f.layout})")
-    axes = fig.subplots(2, 2)
+    meta = metadata(f, length_unit, field_unit, kind)
+    name = meta.get("kind") or (FIELD_UNITS[field_unit][1] if field_unit else "F")
+    labels = {c: axis_label(name + c, field_unit) for c in "xyz"}
+    nodes = np.isfinite(f.Fx) & np.isfinite(f.Fy) & np.isfinite(f.Fz)
+    fig = Figure(figsize=(12, 12.5 if inputs else 8.8), layout="constrained")
+    kind_text = {"E": "electric field", "B": "magnetic field"}.get(name, "field kind not stated")
+    fig.suptitle(f"{os.path.basename(f.path)}: {kind_text}, layout {f.layout}\n"
+                 f"{_provenance_line(f, meta, length_unit, inputs)}", fontsize="medium")
+    # The map in a figure of its own below, so that its colour bar does not move the panels above.
+    top, bottom = fig.subfigures(2, 1, height_ratios=(2.2, 1.0)) if inputs else (fig, None)
+    grid = top.add_gridspec(2, 2)
+    x_grid, y_grid, z_grid = (_drawn_nodes(g, limits) for g, limits in zip(f.grids, f.limits.values()))
+    _, fx, fy, fz = f.on_axis()
+    z = z_grid
+    i0, j0 = (int(np.argmin(np.abs(g))) for g in (x_grid, y_grid))
+    k_peak, transverse = _transverse_peak(f)
+    z_peak = f"z = {z_grid[k_peak]:.4g}" + (f" {length_unit}" if length_unit else "")
 
-    on_axis = axes[0, 0]
-    on_axis.plot(f.z_grid, f.Fz[i0, j0, :], color="tab:blue")
-    on_axis.set(title=f"{names[2]} on the axis (x = {f.x_grid[i0]:.3g}, y = {f.y_grid[j0]:.3g})",
-                xlabel=f"z [{unit}]", ylabel=names[2])
+    on_axis = top.add_subplot(grid[0, 0])
+    on_axis.plot(z, _finite(fz), color="tab:blue", label=f"{name}z, x = y = 0")
+    if inputs is not None and inputs.r_node[0] == 0.0:
+        on_axis.plot(inputs.z_node, inputs.axial[0], ":", color="tab:orange", label="table, r = 0")
+    ends = _element_ends(f)
+    for n, end in enumerate(ends):
+        on_axis.axvline(end, color="0.3", ls="--", lw=1.0, label=("element end" + "s" * (len(ends) > 1)) if n == 0 else None)
+    on_axis.axhline(0.0, color="0.5", lw=0.8)
+    finite = fz[np.isfinite(fz)]
+    if finite.size:
+        low, high = min(0.0, float(finite.min())), max(0.0, float(finite.max()))
+        pad = 0.06 * (high - low) if high > low else 1.0
+        on_axis.set_ylim(low - pad, high + pad)
+    span = f.zmws[1] - f.zmws[0]
+    on_axis.set_xlim(f.zmws[0] - 0.03 * span, f.zmws[1] + 0.03 * span)
+    shares, cut = _end_shares(f, fz)
+    on_axis.set_title(f"{name}z on the axis{shares}", color="tab:red" if cut else "black")
+    on_axis.set(xlabel=axis_label("z", length_unit), ylabel=labels["z"])
+    on_axis.legend(fontsize="small")
     on_axis.grid(True, alpha=0.3)
 
-    profile = axes[0, 1]
-    profile.plot(f.x_grid, f.Fx[:, j0, k_peak], "o-", ms=3, label=names[0])
-    profile.plot(f.x_grid, f.Fz[:, j0, k_peak], "s-", ms=3, label=names[2])
-    profile.set(title=f"transverse profile at y = {f.y_grid[j0]:.3g}, z = {f.z_grid[k_peak]:.4g}",
-                xlabel=f"x [{unit}]", ylabel="field")
-    profile.legend()
+    profile = top.add_subplot(grid[0, 1])
+    for values, style, component in ((f.Fx, "o-", "x"), (f.Fy, "^-", "y"), (f.Fz, "s-", "z")):
+        profile.plot(x_grid, _finite(values[:, j0, k_peak]), style, ms=3, label=name + component)
+    profile.axhline(0.0, color="0.5", lw=0.8)
+    profile.set(title=f"profile along x at y = {y_grid[j0]:.3g}, {z_peak} (largest transverse field)",
+                xlabel=axis_label("x", length_unit),
+                ylabel=axis_label(f"{name}x, {name}y, {name}z", field_unit))
+    profile.legend(fontsize="small")
     profile.grid(True, alpha=0.3)
 
-    def colour_map(ax, horizontal, vertical, values, title, xlabel, ylabel):
-        image = ax.pcolormesh(horizontal, vertical, values, shading="nearest", cmap="viridis")
-        fig.colorbar(image, ax=ax, label=names[2])
-        ax.set(title=title, xlabel=f"{xlabel} [{unit}]", ylabel=f"{ylabel} [{unit}]")
+    xz = top.add_subplot(grid[1, 0])
+    low, high = _symmetric_limits(f.Fz)
+    image = xz.pcolormesh(z_grid, x_grid, _finite(f.Fz[:, j0, :]), shading="nearest", cmap="RdBu_r",
+                          vmin=low, vmax=high)
+    top.colorbar(image, ax=xz, label=labels["z"])
+    for end in ends:
+        xz.axvline(end, color="0.3", ls="--", lw=1.0)
+    xz.set(title=f"{name}z in the x-z plane y = {y_grid[j0]:.3g}", xlabel=axis_label("z", length_unit),
+           ylabel=axis_label("x", length_unit))
 
-    k_slice = int(np.argmax(np.max(np.abs(f.Fz), axis=(0, 1))))
-    colour_map(axes[1, 0], f.z_grid, f.x_grid, f.Fz[:, j0, :], f"{names[2]} in the x-z plane y = {f.y_grid[j0]:.3g}",
-               "z", "x")
-    colour_map(axes[1, 1], f.x_grid, f.y_grid, f.Fz[:, :, k_slice].T,
-               f"{names[2]} in the x-y plane z = {f.z_grid[k_slice]:.4g}", "x", "y")
-    axes[1, 1].set_aspect("equal")
+    xy = top.add_subplot(grid[1, 1])
+    plane = transverse[:, :, k_peak]
+    image = xy.pcolormesh(x_grid, y_grid, _finite(plane.T), shading="nearest", cmap="viridis",
+                          vmin=0.0, vmax=_symmetric_limits(plane)[1])
+    top.colorbar(image, ax=xy, label=axis_label(f"|({name}x, {name}y)|", field_unit))
+    step = slice(None, None, 2)
+    with np.errstate(over="ignore", invalid="ignore"):
+        scale = plane[step, step].max(initial=0.0, where=np.isfinite(plane[step, step])) or 1.0
+        xy.quiver(x_grid[step], y_grid[step], _finite(f.Fx[step, step, k_peak].T / scale),
+                  _finite(f.Fy[step, step, k_peak].T / scale), color="k", width=0.004)
+    xy.set(title=f"transverse {name} in the x-y plane {z_peak}", xlabel=axis_label("x", length_unit),
+           ylabel=axis_label("y", length_unit))
+    xy.set_aspect("equal")
+
+    if inputs is not None:
+        map_panel(bottom.add_subplot(), inputs, f, labels["z"], length_unit)
+    missing = int((~nodes).sum())
+    notes = [f"{missing} of {nodes.size} nodes hold NaN or Inf: not drawn"] if missing else []
+    notes += [f"{axis}_grid holds NaN or Inf: drawn on the nodes its limits give" for axis, g in zip("xyz", f.grids)
+              if not np.isfinite(g).all()]
+    if notes:
+        # A figure-level label, for which the layout keeps room below the panels.
+        fig.supxlabel("; ".join(notes), color="tab:red")
     return fig
 
 
-def save_plot(f, path, unit="length unit of the table"):
-    """Write the figure of `f` as a PNG file."""
-    fig = figure(f, unit)
+def save_plot(f, path: str, length_unit: Optional[str] = None, field_unit: Optional[str] = None,
+              kind: Optional[str] = None, inputs=None) -> None:
+    """Write the figure of `f` as a PNG file of 150 dpi (arguments as for `figure`).
+
+    Examples
+    --------
+    >>> save_plot(kavro_field.load("eh_EMS.#01"), "lens.png", "cm", "V/cm")   # doctest: +SKIP
+    """
+    fig = figure(f, length_unit, field_unit, kind, inputs)
 
     def write(temporary):
         with open(temporary, "wb") as out:
-            fig.savefig(out, format="png")
-    write_atomically(path, write, inputs=[f.path])
+            fig.savefig(out, format="png", dpi=DPI)
+    sources = [f.path] + ([inputs.control_path, inputs.table_path] if inputs is not None else [])
+    write_atomically(path, write, inputs=sources)

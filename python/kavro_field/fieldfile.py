@@ -1,0 +1,153 @@
+"""What a loaded field file offers beyond its arrays: a short description, the field at any point
+as a tracking code interpolates it, the on-axis field and an xarray view.
+
+`FieldAccess` is mixed into `FieldFile`; it only reads the arrays and header the readers fill in.
+"""
+
+import os
+from typing import NamedTuple
+
+import numpy as np
+
+from .grid import NODE_COUNTS
+
+XARRAY_MISSING = ("FieldFile.to_xarray needs the xarray package, which this Python does not have"
+                  " (Debian: apt-get install python3-xarray)")
+
+
+class OnAxis(NamedTuple):
+    """The field along the axis x = y = 0 (node 1 of an axis whose symmetry flag is set).
+
+    Attributes
+    ----------
+    z : numpy.ndarray
+        The 201 z nodes.
+    Fx, Fy, Fz : numpy.ndarray
+        The three components there.
+
+    Examples
+    --------
+    >>> z, ex, ey, ez = kavro_field.load("eh_EMS.#01").on_axis()  # doctest: +SKIP
+    """
+
+    z: np.ndarray
+    Fx: np.ndarray
+    Fy: np.ndarray
+    Fz: np.ndarray
+
+
+def _cells(grid, where):
+    """Cell index, weight of the upper node, and whether each point lies within the nodes."""
+    i = np.clip(np.searchsorted(grid, where, side="right") - 1, 0, len(grid) - 2)
+    # A point on a node gets the weight exactly 0 or 1, so the nodes give back the arrays exactly.
+    weight = (where - grid[i]) / (grid[i + 1] - grid[i])
+    return i, weight, (where >= grid[0]) & (where <= grid[-1])
+
+
+def _finite_max_abs(values):
+    return float(np.max(np.abs(values), initial=0.0, where=np.isfinite(values)))
+
+
+class FieldAccess:
+    """The methods of `FieldFile` that look at its content (a mixin; see `FieldFile`)."""
+
+    def __repr__(self) -> str:
+        kind = f"{self.kind} field" if self.kind else "field kind not stated"
+        ranges = ", ".join(f"{axis} {lo:.6g} .. {hi:.6g}" for axis, (lo, hi) in self.limits.items())
+        header = f"ksym {self.ksym[0]} {self.ksym[1]} {self.ksym[2]}"
+        if self.d_elm is not None:
+            header += f", d_elm {self.d_elm:.6g}, aper {self.aper:.6g}"
+        peaks = ", ".join(f"{name} {_finite_max_abs(c):.4g}" for name, c in zip(("Fx", "Fy", "Fz"), self.components))
+        return (f"<FieldFile {os.path.basename(self.path)!r}: layout {self.layout}, {kind},"
+                f" {' x '.join(map(str, NODE_COUNTS))} nodes, {ranges}; {header}; max |F| {peaks}>")
+
+    def at(self, x, y, z) -> np.ndarray:
+        """The field at arbitrary points, trilinear between the nodes.
+
+        This is the interpolation a tracking code applies between the nodes of the file: at a
+        node it gives the node's values exactly, and it reproduces a field linear in x, y and z
+        exactly (to rounding) anywhere inside the grid.
+
+        Parameters
+        ----------
+        x, y, z : float or array_like
+            Coordinates in the file's length unit; broadcast against each other.
+
+        Returns
+        -------
+        numpy.ndarray
+            Shape ``(3,) + shape``: the components Fx, Fy, Fz at each point, NaN for points
+            outside the grid (a point at a negative coordinate of an axis whose symmetry flag is
+            set is outside: the file holds only the half from 0).
+
+        Examples
+        --------
+        >>> f = kavro_field.load("eh_EMS.#01")                     # doctest: +SKIP
+        >>> f.at(0.0, 0.0, 1.0)                                     # doctest: +SKIP
+        array([ 0.       ,  0.       , 97.0805519])
+        >>> ex, ey, ez = f.at(np.linspace(-1, 1, 5), 0.0, 2.0)      # doctest: +SKIP
+        """
+        x, y, z = np.broadcast_arrays(*(np.asarray(v, dtype=np.float64) for v in (x, y, z)))
+        (ix, wx, in_x), (iy, wy, in_y), (iz, wz, in_z) = (_cells(g, v) for g, v in zip(self.grids, (x, y, z)))
+        weights = [((0, 1 - wx), (1, wx)), ((0, 1 - wy), (1, wy)), ((0, 1 - wz), (1, wz))]
+        result = np.zeros((3,) + x.shape)
+        for dx, ux in weights[0]:
+            for dy, uy in weights[1]:
+                for dz, uz in weights[2]:
+                    corner = (ix + dx, iy + dy, iz + dz)
+                    result += (ux * uy * uz) * np.stack([c[corner] for c in self.components])
+        result[:, ~(in_x & in_y & in_z)] = np.nan
+        return result
+
+    def on_axis(self) -> OnAxis:
+        """The field along the axis x = y = 0.
+
+        On an axis whose symmetry flag is set the grid starts at 0, so the axis is node 1 there;
+        otherwise it is the middle node.
+
+        Returns
+        -------
+        OnAxis
+            ``(z, Fx, Fy, Fz)``, each of 201 values.
+
+        Examples
+        --------
+        >>> z, ex, ey, ez = kavro_field.load("eh_EMS.#01").on_axis()   # doctest: +SKIP
+        >>> float(z[np.argmax(np.abs(ez))]), float(np.abs(ez).max())  # doctest: +SKIP
+        (-4.0, 298.783216)
+        """
+        # A non-finite coordinate is never the axis.
+        i, j = (int(np.argmin(np.where(np.isfinite(g), np.abs(g), np.inf))) for g in (self.x_grid, self.y_grid))
+        return OnAxis(self.z_grid.copy(), *(c[i, j, :].copy() for c in self.components))
+
+    def to_xarray(self):
+        """The file as an `xarray.Dataset`.
+
+        Returns
+        -------
+        xarray.Dataset
+            Coordinates x, y, z; variables Fx, Fy, Fz over (x, y, z); the header as attributes
+            (``layout``, ``ksym``, the limits, and ``kind``, ``d_elm``, ``aper`` where the layout
+            holds them).
+
+        Raises
+        ------
+        ImportError
+            Where xarray is not installed, saying which package provides it.
+
+        Examples
+        --------
+        >>> ds = kavro_field.load("eh_EMS.#01").to_xarray()          # doctest: +SKIP
+        >>> float(ds.Fz.sel(x=0, y=0, z=2.0, method="nearest"))      # doctest: +SKIP
+        184.658183
+        """
+        try:
+            import xarray
+        except ImportError as err:
+            raise ImportError(XARRAY_MISSING) from err
+        attrs = {"source_file": self.path, "layout": self.layout, "ksym": list(self.ksym)}
+        attrs.update({f"{axis}_limits": list(pair) for axis, pair in self.limits.items()})
+        attrs.update({name: value for name, value in (("kind", self.kind), ("d_elm", self.d_elm), ("aper", self.aper))
+                      if value is not None})
+        variables = {name: (("x", "y", "z"), c) for name, c in zip(("Fx", "Fy", "Fz"), self.components)}
+        return xarray.Dataset(variables, coords=dict(zip("xyz", self.grids)), attrs=attrs)
