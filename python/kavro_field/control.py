@@ -11,9 +11,14 @@ from dataclasses import dataclass
 import numpy as np
 
 from .errors import FieldFileError
-from .textscan import TextScan, read_bytes
+from .textscan import Sizes, TextScan, read_bytes
 
 CONTROL_NAME = "poisson_to_kavro.dat"
+# Bounds on what is read: a control file is twelve short lines, remarks included; a table holds at
+# most 200 x 1000 rows (the converter's map), rows of 256 characters being generous, and its header.
+CONTROL_SIZES = Sizes(((0, 1 << 20),), "a control file has at most 1 MiB")
+TABLE_BYTES = 200 * 1000 * 256 + (1 << 20)
+TABLE_SIZES = Sizes(((0, TABLE_BYTES),), f"a table of at most 200 x 1000 rows has at most {TABLE_BYTES:,} bytes")
 # Exponent letters D and Q read as E; commas separate values like blanks.
 _FORTRAN_NUMBERS = bytes.maketrans(b"DdQq,", b"EeEe ")
 _INTEGER = re.compile(r"[+-]?\d+$")
@@ -101,7 +106,7 @@ class _ListInput:
 
 
 def _text_lines(path):
-    return read_bytes(path).decode("latin-1").replace("\r\n", "\n").split("\n")
+    return read_bytes(path, CONTROL_SIZES).decode("latin-1").replace("\r\n", "\n").split("\n")
 
 
 def read_control(path):
@@ -175,7 +180,7 @@ def read_map(control):
     FieldMap
     """
     path = control.poisson_file
-    lines = [line.rstrip(b"\r") for line in read_bytes(path).split(b"\n")]
+    lines = [line.rstrip(b"\r") for line in read_bytes(path, TABLE_SIZES).split(b"\n")]
     rmin, zmin, rmax, zmax, nr, nz, first_row = _header(path, [line.decode("latin-1") for line in lines])
     if nr < 3 or nz < 3 or not rmax > rmin or not zmax > zmin:
         raise FieldFileError(path, f"a map of {nr} x {nz} nodes over r {rmin} .. {rmax},"
