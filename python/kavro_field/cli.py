@@ -1,9 +1,13 @@
 """The command line: parses the arguments and hands over to the library."""
 
 import argparse
+import errno
+import io
 import json
+import os
 import signal
 import sys
+import traceback
 
 from ._version import __version__
 from .errors import FieldFileError
@@ -54,12 +58,13 @@ def _plot(args):
 
 
 def _diff(args):
-    from .diff import compare, difference_lines
+    from .diff import compare, difference_lines, header_differences
     from .layouts import load
     a, b = load(args.a), load(args.b)
-    rows, grids_differ = compare(a, b, args.rtol)
-    print("\n".join(difference_lines(a, b, rows, grids_differ)))
-    equal = all(row["equal"] for row in rows) and not grids_differ
+    header = header_differences(a, b, args.rtol)
+    rows = compare(a, b, args.rtol)
+    print("\n".join(header + difference_lines(a, b, rows)))
+    equal = all(row["equal"] for row in rows) and not header
     print(f"equal within {args.rtol:g}" if equal else f"differ by more than {args.rtol:g}")
     return 0 if equal else 1
 
@@ -116,13 +121,73 @@ def parser():
     return top
 
 
+def _printable(text):
+    """`text` with what the standard error's encoding cannot show as backslash escapes."""
+    encoding = getattr(sys.stderr, "encoding", None) or "ascii"
+    return text.encode(encoding, "backslashreplace").decode(encoding)
+
+
+def _fail(line, status):
+    try:
+        sys.stderr.write(_printable(f"{PROGRAM}: {line}") + "\n")
+        sys.stderr.flush()
+    except (OSError, ValueError):
+        pass  # no standard error left to tell it on: the status alone says it
+    return status
+
+
 def main(argv=None):
-    """Run one subcommand; the exit status is 0, 1 (findings, differences) or 2 (unreadable, bad usage)."""
+    """Run one subcommand.
+
+    Returns
+    -------
+    int
+        The exit status: 0 clean, 1 findings or differences, 2 unreadable input or bad usage,
+        3 an internal error (one line; KAVRO_FIELD_DEBUG=1 shows the traceback).
+
+    Examples
+    --------
+    >>> main(["info", "/"])
+    2
+    """
     # Output cut short by a closed pipe (`| head`) ends the run quietly, as it would a C tool.
     signal.signal(signal.SIGPIPE, signal.SIG_DFL)
-    args = parser().parse_args(argv)
+    # File names that are not text in the output's encoding are shown escaped, not refused.
+    for stream in (sys.stdout, sys.stderr):
+        if isinstance(stream, io.TextIOWrapper) and stream.errors == "strict":
+            stream.reconfigure(errors="backslashreplace")
     try:
-        return args.run(args)
+        args = parser().parse_args(argv)
+        status = args.run(args)
+        sys.stdout.flush()
+        return status
     except FieldFileError as err:
-        sys.stderr.write(f"{PROGRAM}: {err}\n")
-        return 2
+        return _fail(err, 2)
+    except MemoryError:
+        return _fail("out of memory: a field file takes about 200 MB to read and check; allow more memory", 3)
+    except OSError as err:
+        if err.errno in (errno.EPIPE, errno.ENOSPC, errno.EFBIG, errno.EIO) and not sys.stdout.closed:
+            # Standard output is full or gone: nothing more can be said there, and no traceback at
+            # exit either when the buffered rest cannot be written.
+            _discard_stdout()
+            return _fail(f"standard output: {err.strerror}", 2)
+        return _internal_error(err)
+    except Exception as err:  # anything unforeseen is a fault of the companion, told in one line
+        return _internal_error(err)
+
+
+def _discard_stdout():
+    try:
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        os.close(devnull)
+    except (OSError, ValueError):
+        pass
+
+
+def _internal_error(err):
+    if os.environ.get("KAVRO_FIELD_DEBUG") == "1":
+        traceback.print_exc()
+    message = str(err).replace("\n", " ")
+    return _fail(f"internal error: {type(err).__name__}: {message}"
+                 " (rerun with KAVRO_FIELD_DEBUG=1 for the traceback)", 3)
