@@ -1,7 +1,7 @@
 """The command line: parses the arguments and hands over to the library."""
 
 import argparse
-import errno
+import codecs
 import io
 import json
 import os
@@ -121,15 +121,20 @@ def parser():
     return top
 
 
-def _printable(text):
-    """`text` with what the standard error's encoding cannot show as backslash escapes."""
-    encoding = getattr(sys.stderr, "encoding", None) or "ascii"
-    return text.encode(encoding, "backslashreplace").decode(encoding)
+_ESCAPE = "kavro-field-escape"
+
+
+def _escape_unencodable(err):
+    """What the output's encoding cannot show, as backslash escapes: a file name's bytes that are
+    not text (held as lone surrogates) as \\xNN, so that the name reads as it is on disk."""
+    shown = "".join(f"\\x{ord(c) - 0xDC00:02x}" if 0xDC80 <= ord(c) <= 0xDCFF else ascii(c)[1:-1]
+                    for c in err.object[err.start:err.end])
+    return shown, err.end
 
 
 def _fail(line, status):
     try:
-        sys.stderr.write(_printable(f"{PROGRAM}: {line}") + "\n")
+        sys.stderr.write(f"{PROGRAM}: {line}\n")
         sys.stderr.flush()
     except (OSError, ValueError):
         pass  # no standard error left to tell it on: the status alone says it
@@ -152,10 +157,12 @@ def main(argv=None):
     """
     # Output cut short by a closed pipe (`| head`) ends the run quietly, as it would a C tool.
     signal.signal(signal.SIGPIPE, signal.SIG_DFL)
-    # File names that are not text in the output's encoding are shown escaped, not refused.
+    # File names that are not text in the output's encoding are shown escaped, not refused; where
+    # the output takes them as bytes (surrogateescape, the C locale) they go out as they are.
+    codecs.register_error(_ESCAPE, _escape_unencodable)
     for stream in (sys.stdout, sys.stderr):
-        if isinstance(stream, io.TextIOWrapper) and stream.errors == "strict":
-            stream.reconfigure(errors="backslashreplace")
+        if isinstance(stream, io.TextIOWrapper) and stream.errors != "surrogateescape":
+            stream.reconfigure(errors=_ESCAPE)
     try:
         args = parser().parse_args(argv)
         status = args.run(args)
@@ -164,25 +171,30 @@ def main(argv=None):
     except FieldFileError as err:
         return _fail(err, 2)
     except MemoryError:
-        return _fail("out of memory: a field file takes about 200 MB to read and check; allow more memory", 3)
+        return _fail("out of memory: reading and checking a field file takes about 150 MB; allow more", 3)
     except OSError as err:
-        if err.errno in (errno.EPIPE, errno.ENOSPC, errno.EFBIG, errno.EIO) and not sys.stdout.closed:
-            # Standard output is full or gone: nothing more can be said there, and no traceback at
-            # exit either when the buffered rest cannot be written.
-            _discard_stdout()
-            return _fail(f"standard output: {err.strerror}", 2)
+        if _stdout_failed():
+            return _fail(f"standard output: {err.strerror or err}", 2)
         return _internal_error(err)
     except Exception as err:  # anything unforeseen is a fault of the companion, told in one line
         return _internal_error(err)
 
 
-def _discard_stdout():
+def _stdout_failed():
+    """Whether standard output is what failed (full, or gone): its rest then cannot be written,
+    so it goes to the null device rather than fail once more, with a traceback, at exit."""
+    try:
+        sys.stdout.flush()
+        return False
+    except (OSError, ValueError):
+        pass
     try:
         devnull = os.open(os.devnull, os.O_WRONLY)
         os.dup2(devnull, sys.stdout.fileno())
         os.close(devnull)
     except (OSError, ValueError):
         pass
+    return True
 
 
 def _internal_error(err):

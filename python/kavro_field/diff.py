@@ -49,8 +49,8 @@ def header_differences(a, b, rtol=DEFAULT_RTOL):
         differs = np.flatnonzero(_unequal(ga, gb, rtol))
         if differs.size:
             n = int(differs[0])
-            lines.append(f"grid {axis}: the node coordinates differ at {differs.size} nodes, first at node {n}:"
-                         f" {ga[n]:.15g} against {gb[n]:.15g}")
+            lines.append(f"grid {axis}: the node coordinates differ at {differs.size} of {len(ga)} nodes, first at"
+                         f" node {n}: {ga[n]:.15g} against {gb[n]:.15g}")
     for axis, pair in a.limits.items():
         other = b.limits[axis]
         if _unequal(pair, other, rtol).any():
@@ -124,6 +124,7 @@ def difference_lines(a, b, rows):
         lines.append(f"{name}: largest difference {row['abs']:.4g} (relative {row['rel']:.3g}) at {where(row['node'])}"
                      + ("" if row["within"] else "  differs"))
         if row["not_comparable"]:
-            lines.append(f"{name}: {row['not_comparable']} nodes hold NaN or an infinity against another value"
-                         f" or NaN, first at {where(row['first_not_comparable'])}  differs")
+            count = row["not_comparable"]
+            lines.append(f"{name}: {count} node{'s hold' if count > 1 else ' holds'} NaN or an infinity against"
+                         f" another value or NaN, first at {where(row['first_not_comparable'])}  differs")
     return lines

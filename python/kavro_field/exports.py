@@ -1,6 +1,7 @@
 """Writing a field file's content as a NumPy archive or as VTK XML image data."""
 
 import base64
+import io
 
 import numpy as np
 
@@ -9,10 +10,15 @@ from .outputs import write_atomically
 
 def export_npz(f, path):
     """NumPy archive with x_grid, y_grid, z_grid, Fx, Fy, Fz ([i, j, k]) and ksym."""
+    # Made in memory (3 MB) and written in one go: a zip archive that fails half way through a file
+    # would try again to write its directory when it is collected, and fail again after the report.
+    archive = io.BytesIO()
+    np.savez(archive, x_grid=f.x_grid, y_grid=f.y_grid, z_grid=f.z_grid,
+             Fx=f.Fx, Fy=f.Fy, Fz=f.Fz, ksym=np.array(f.ksym, dtype=np.int32))
+
     def write(temporary):
         with open(temporary, "wb") as out:
-            np.savez(out, x_grid=f.x_grid, y_grid=f.y_grid, z_grid=f.z_grid,
-                     Fx=f.Fx, Fy=f.Fy, Fz=f.Fz, ksym=np.array(f.ksym, dtype=np.int32))
+            out.write(archive.getbuffer())
     write_atomically(path, write, inputs=[f.path])
 
 
