@@ -2,6 +2,7 @@
 
 import argparse
 import codecs
+import errno
 import io
 import json
 import os
@@ -173,21 +174,23 @@ def main(argv=None):
     except MemoryError:
         return _fail("out of memory: reading and checking a field file takes about 150 MB; allow more", 3)
     except OSError as err:
-        if _stdout_failed():
+        if _stdout_failed(err):
             return _fail(f"standard output: {err.strerror or err}", 2)
         return _internal_error(err)
     except Exception as err:  # anything unforeseen is a fault of the companion, told in one line
         return _internal_error(err)
 
 
-def _stdout_failed():
-    """Whether standard output is what failed (full, or gone): its rest then cannot be written,
-    so it goes to the null device rather than fail once more, with a traceback, at exit."""
-    try:
-        sys.stdout.flush()
+# Failures of a write: files are read and written through helpers that report their own, so one
+# of these that reaches main() comes from standard output (full, or gone).
+_WRITE_FAILURES = {errno.EPIPE, errno.ENOSPC, errno.EFBIG, errno.EIO, errno.EDQUOT}
+
+
+def _stdout_failed(err):
+    """Whether `err` is standard output failing; its unwritten rest then goes to the null device
+    rather than fail once more, with a traceback, when the interpreter flushes it at exit."""
+    if err.errno not in _WRITE_FAILURES:
         return False
-    except (OSError, ValueError):
-        pass
     try:
         devnull = os.open(os.devnull, os.O_WRONLY)
         os.dup2(devnull, sys.stdout.fileno())

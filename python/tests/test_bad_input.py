@@ -1,0 +1,201 @@
+"""Bad input of every kind: one line and status 2 (1 for diff of different files), never a
+traceback, a hang or runaway memory; special files and failed writes; header values; diff."""
+
+import os
+import re
+import resource
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+from hypothesis import HealthCheck, given, settings, strategies as st
+
+import kavro_field
+from kavro_field.cli import main
+
+LAUNCHER = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "kavro-field")
+# The normal run stays well under a minute; KAVRO_FIELD_FUZZ_EXAMPLES=3000 (say) for a long one.
+EXAMPLES = int(os.environ.get("KAVRO_FIELD_FUZZ_EXAMPLES", "25"))
+COMMANDS = ["info", "diff", "export"] + (["check", "plot"] if EXAMPLES > 100 else [])
+ODD = [b"\x0b", b"\x0c", b"\x00", b",", b"_", b"\t", b"\r", b"\n", b"\xa0", b"nan", b"-Infinity", b"1e400",
+       b"1e300", b"2.5E+001", b"1_000.5", b"0x1p3", b"99999999999", b"-0"]
+
+
+def run(argv, memory=768 << 20, env=None, fsize=resource.RLIM_INFINITY):
+    """The launcher in a process of bounded memory, CPU time and file size (a hang guard, no timing)."""
+    def bound():
+        for limit, value in [(resource.RLIMIT_AS, memory), (resource.RLIMIT_CPU, 60), (resource.RLIMIT_FSIZE, fsize)]:
+            resource.setrlimit(limit, (value, value))
+    return subprocess.run([sys.executable, LAUNCHER, *argv], preexec_fn=bound, capture_output=True, timeout=300,
+                          env={**os.environ, **(env or {})})
+
+
+def _one_error_line(result, path):
+    err = result.stderr.decode("utf-8", "replace")
+    assert "Traceback" not in err and "Exception" not in err, err
+    if result.returncode == 2:
+        assert err.startswith(f"kavro-field: {path}: ") and err.count("\n") == 1, err
+    return err
+
+
+@st.composite
+def damage(draw, data):
+    """`data` with one to three damages: bytes changed, cut, lines or records removed, repeated,
+    swapped, odd separators and words put in; most of them in the header, where the layouts differ."""
+    where = st.one_of(st.integers(0, 1500), st.integers(0, len(data) - 1))
+    for _ in range(draw(st.integers(1, 3))):
+        how = draw(st.sampled_from(["byte", "cut", "remove", "repeat", "swap", "put", "insert"]))
+        at = min(draw(where), len(data))
+        if how == "byte":
+            data = data[:at] + bytes([draw(st.integers(0, 255))]) + data[at + 1:]
+        elif how == "cut":
+            data = data[:at]
+        elif how in ("put", "insert"):
+            text = draw(st.sampled_from(ODD))
+            data = data[:at] + text + data[at + (len(text) if how == "put" else 0):]
+        else:  # lines of the text layouts, records (or any stretch of bytes) of layout 0
+            cut = sorted({at, min(draw(where), len(data)), min(at + draw(st.integers(1, 2000)), len(data))})
+            pieces = [data[a:b] for a, b in zip([0, *cut], [*cut, len(data)])]
+            if len(pieces) > 3:
+                pieces[1], pieces[2] = {"remove": (b"", pieces[2]), "repeat": (pieces[1] * 2, pieces[2]),
+                                        "swap": (pieces[2], pieces[1])}[how]
+            data = b"".join(pieces)
+    return data
+
+
+@settings(max_examples=EXAMPLES, deadline=None, database=None, derandomize=EXAMPLES <= 100,
+          suppress_health_check=list(HealthCheck))
+@given(st.data())
+def test_damaged_files_give_status_and_one_line_never_a_traceback(example_files, tmp_path_factory, data):
+    layout = data.draw(st.sampled_from([0, 1, 2]))
+    original = example_files[layout]
+    with open(original, "rb") as stream:
+        damaged = data.draw(damage(stream.read()))
+    folder = tmp_path_factory.mktemp("damaged")
+    path = folder / "damaged"
+    path.write_bytes(damaged)
+    command = data.draw(st.sampled_from(COMMANDS))
+    argv = {"diff": ["diff", str(path), original], "export": ["export", str(path), "--npz", str(folder / "o.npz")],
+            "plot": ["plot", str(path), "-o", str(folder / "o.png")]}.get(command, [command, str(path)])
+    result = run(argv)
+    assert result.returncode in (0, 1, 2)
+    _one_error_line(result, path)
+    assert not [name for name in os.listdir(folder) if name.endswith(".tmp")]
+
+
+def _fifo(path):
+    os.mkfifo(path)
+
+
+def _sparse(path):
+    with open(path, "wb") as stream:
+        stream.truncate(1 << 30)
+
+
+@pytest.mark.parametrize("make, argv, status, message, limits", [
+    (_fifo, ["info", "{path}"], 2, "{path}: is a FIFO (named pipe), not a file", {}),
+    (os.mkdir, ["check", "{path}"], 2, "{path}: is a directory, not a file", {}),
+    (None, ["info", "/dev/zero"], 2, "/dev/zero: is a character device, not a file", {"memory": 300 << 20}),
+    (_sparse, ["diff", "{field}", "{path}"], 2, "{path}: 1,073,741,824 bytes, where a field file has 3,017,116", {}),
+    (None, ["info", "{path}\udcff"], 2, "{path}\\xff: cannot be read: No such file", {"env": {"PYTHONIOENCODING": "ascii"}}),
+    (None, ["export", "{field}", "--npz", "/proc/out.npz"], 2, "/proc/out.npz: cannot be written: ", {}),
+    (None, ["export", "{field}", "--npz", "{old}"], 2, "{old}: cannot be written: File too large", {"fsize": 1 << 20}),
+    (None, ["export", "{field}", "--vtk", "{old}"], 2, "{old}: cannot be written: File too large", {"fsize": 1 << 20}),
+    (None, ["plot", "{field}", "-o", "{old}"], 2, "{old}: cannot be written: File too large", {"fsize": 1 << 12}),
+    (None, ["export", "{field}", "--npz", "{field}"], 2, "{field}: is an input of this command", {}),
+    (None, ["export", "{field}", "--npz", "/dev/null"], 2, "/dev/null: is not a regular file", {}),
+], ids=["fifo", "directory", "dev zero", "sparse 1 GiB", "non-UTF-8 name", "unwritable", "npz ulimit -f",
+        "vti ulimit -f", "png ulimit -f", "own input", "device target"])
+def test_special_inputs_and_targets(example_files, tmp_path, make, argv, status, message, limits):
+    names = {"path": str(tmp_path / "input"), "field": example_files[0], "old": str(tmp_path / "old")}
+    (tmp_path / "old").write_bytes(b"the previous output")
+    if make:
+        make(names["path"])
+    result = run([a.format(**names) for a in argv], **limits)
+    assert result.returncode == status
+    assert result.stderr.decode("ascii").startswith("kavro-field: " + message.format(**names))
+    assert (tmp_path / "old").read_bytes() == b"the previous output" and os.stat(example_files[0]).st_size == 3017116
+    assert not [name for name in os.listdir(tmp_path) if name.endswith(".tmp")]
+
+
+def test_full_standard_output_and_a_non_ascii_name_in_an_ascii_output(example_files, tmp_path):
+    with open("/dev/full", "w") as full:
+        result = subprocess.run([sys.executable, LAUNCHER, "info", example_files[0]], stdout=full, capture_output=False,
+                                stderr=subprocess.PIPE)
+    assert (result.returncode, result.stderr) == (2, b"kavro-field: standard output: No space left on device\n")
+    name = os.fsdecode(os.path.join(os.fsencode(tmp_path), b"n\xe9\xff"))
+    os.symlink(example_files[0], name)
+    result = run(["info", name], env={"PYTHONIOENCODING": "ascii"})
+    assert result.returncode == 0 and f"{tmp_path}/n\\xe9\\xff".encode() in result.stdout
+
+
+def _edit(layout, line, old, new):
+    """Text layout `layout` with `old` replaced by `new` (of the same width) on line `line`."""
+    def edit(data):
+        lines = data.split(b"\r\n")
+        lines[line - 1] = lines[line - 1].replace(old, new.rjust(len(old)), 1)
+        return b"\r\n".join(lines)
+    return layout, edit
+
+
+def _binary(offset, value):
+    return 0, lambda data: data[:offset] + np.array(value).tobytes() + data[offset + np.array(value).nbytes:]
+
+
+@pytest.mark.parametrize("layout, edit, problem", [
+    (*_edit(2, 2, b"           0", b"1e300"), "line 2: '1e300' where the integer symmetry flag is expected"),
+    (*_edit(1, 2, b"           0", b"3000000000"), "line 2: '3000000000' where the integer symmetry flag is"),
+    (*_edit(2, 3, b"          25", b"2.5E+001"), "line 3: '2.5E+001' where the integer node count is expected"),
+    (*_edit(2, 5, b"         201", b"200"), "line 5: node count 200 where 201 is expected"),
+    (*_edit(2, 1, b"           0", b"2"), "line 1: field type 2 where 0 or 1 is expected"),
+    (*_edit(2, 4, b"-1.00000000000000     ", b"NaN"), "line 4: the y limits nan and 1.0 are not finite"),
+    (*_edit(2, 5, b"-4.00000000000000     ", b"5.0"), "line 5: the z limits 5.0 and 4.0 are not finite and"),
+    (*_edit(1, 1, b"           0", b"7"), "line 1: k_s_EH 7 where 0 is expected"),
+    (*_edit(1, 3, b"-1.00000000000000", b"-1.00\x0b0000000000"), r"line 3: '-1.00\x0b0000000000' is not a number"),
+    (*_edit(1, 3, b"-1.00000000000000", b"-1_000.0000000000"), "line 3: '-1_000.0000000000' is not a number"),
+    (*_binary(20, np.int32(5)), "byte 20: k_s_EH 5 where 0 is expected"),
+    (*_binary(12, np.float64(np.inf)), "byte 52: the x limits -1.0 and inf are not finite"),
+])
+def test_header_values_are_checked_as_what_they_are(example_files, tmp_path, layout, edit, problem):
+    path = tmp_path / "edited"
+    with open(example_files[layout], "rb") as stream:
+        path.write_bytes(edit(stream.read()))
+    with pytest.raises(kavro_field.FieldFileError, match=re.escape(problem)):
+        kavro_field.load(path)
+
+
+@pytest.mark.parametrize("layout, edit, line, itself", [
+    (*_binary(4, np.float64(7.0)), "d_elm: 8 against 7", 0),
+    (*_binary(12, np.float64(1.5)), "aper: 1 against 1.5", 0),
+    (*_binary(32, np.int32(1)), "ksym: 0 0 0 against 1 0 0", 0),
+    (*_binary(52 + 8 * 3, np.float64(np.nan)), "grid x: the node coordinates differ at 1 of 25 nodes, first at node 3", 1),
+    (*_binary(2084 + 8 * 30, np.float64(np.nan)), "Fx: 1 node holds NaN or an infinity against another value or NaN,"
+                                                  " first at node [5, 1, 0]", 1),
+    (*_edit(2, 1, b"           0", b"1"), "field: E against B", 0),
+    (*_edit(2, 6, b"15.6287509949384", b"Infinity"), "Ex: 1 node holds NaN or an infinity", 0),
+])
+def test_diff_compares_headers_and_counts_nan_as_a_difference(example_files, tmp_path, capsys, layout, edit, line, itself):
+    path = tmp_path / "edited"
+    with open(example_files[layout], "rb") as stream:
+        path.write_bytes(edit(stream.read()))
+    assert main(["diff", example_files[layout], str(path)]) == 1
+    assert line in capsys.readouterr().out
+    # NaN differs from NaN too: a file against itself is unequal where it holds NaN, not where it holds inf.
+    assert main(["diff", str(path), str(path)]) == itself
+    assert (line in capsys.readouterr().out) == bool(itself)
+
+
+@pytest.mark.parametrize("failure, debug, start", [
+    (RuntimeError("broken"), "", "kavro-field: internal error: RuntimeError: broken (rerun with KAVRO_FIELD_DEBUG=1"),
+    (RuntimeError("broken"), "1", "Traceback (most recent call last):"),
+    (MemoryError(), "", "kavro-field: out of memory: reading and checking a field file takes about"),
+])
+def test_an_unexpected_error_is_one_line_and_status_3(monkeypatch, capsys, failure, debug, start):
+    def fail(path):
+        raise failure
+    monkeypatch.setattr(kavro_field.layouts, "load", fail)
+    monkeypatch.setenv("KAVRO_FIELD_DEBUG", debug)
+    assert main(["info", "any"]) == 3
+    err = capsys.readouterr().err
+    assert err.startswith(start) and err.endswith(" for the traceback)\n" if "internal" in err else "\n")
