@@ -179,6 +179,8 @@ def main(argv=None):
         return _internal_error(err)
     except Exception as err:  # anything unforeseen is a fault of the companion, told in one line
         return _internal_error(err)
+    except KeyboardInterrupt:
+        return _fail("interrupted", 128 + signal.SIGINT)
 
 
 # Failures of a write: files are read and written through helpers that report their own, so one
