@@ -119,6 +119,7 @@ _CLASS[ord("0"):ord("9") + 1] = _DIGIT
 _CLASS[[ord("+"), ord("-")]] = _SIGN
 _CLASS[ord(".")] = _DOT
 _CLASS[[ord("e"), ord("E")]] = _EXPONENT
+_CLASS[[9, 10, 13, 32]] = _END  # the separators: a value ends at the first
 (_START, _SIGNED, _INT, _INT_DOT, _LEAD_DOT, _FRACTION, _EXP, _EXP_SIGN, _EXP_DIGITS, _REJECT,
  _WHOLE_INT, _WHOLE_REAL) = range(12)
 # [+-] (digits [. digits*] | . digits) [(e|E) [+-] digits]; state x byte class -> state.
@@ -133,10 +134,13 @@ for _state, _by_class in {
         _EXP: {_DIGIT: _EXP_DIGITS, _SIGN: _EXP_SIGN},
         _EXP_SIGN: {_DIGIT: _EXP_DIGITS},
         _EXP_DIGITS: {_DIGIT: _EXP_DIGITS, _END: _WHOLE_REAL},
-        _WHOLE_INT: {_END: _WHOLE_INT},
-        _WHOLE_REAL: {_END: _WHOLE_REAL}}.items():
+        # Once a value has ended, the bytes after it (the next values) change nothing.
+        _WHOLE_INT: dict.fromkeys(range(6), _WHOLE_INT),
+        _WHOLE_REAL: dict.fromkeys(range(6), _WHOLE_REAL)}.items():
     for _class, _next in _by_class.items():
         _STEP[_state, _class] = _next
+# The step by state and byte, flat: entry (state << 8) | byte.
+_STEP_BY_BYTE = _STEP[:, _CLASS].astype(np.uint16).ravel()
 # Words for values that are not numbers, as the converter writes them (NaN, Infinity) or numpy reads them.
 _WORDS = np.array([b"nan", b"inf", b"infinity"])
 _LONGEST_WORD = len(b"-infinity")
@@ -144,41 +148,37 @@ _LONGEST_WORD = len(b"-infinity")
 _LONGEST = 64
 
 NOT_A_NUMBER, INTEGER, REAL, WORD = range(4)
-_SEPARATORS = np.zeros(256, dtype=bool)
-_SEPARATORS[[9, 10, 13, 32]] = True
-
-
-def _gather(codes, starts, lengths, width):
-    """The first `width` bytes of each value, zero beyond its end: shape (values, width)."""
-    columns = np.zeros((len(starts), width), dtype=np.uint8)
-    for column in range(width):
-        inside = lengths > column
-        columns[inside, column] = codes[starts[inside] + column]
-    return columns
+_SEPARATORS = _CLASS == _END
 
 
 def _kinds(codes, starts, lengths):
-    """NOT_A_NUMBER, INTEGER, REAL or WORD for every value; one pass per character column."""
-    state = np.full(len(starts), _START, dtype=np.uint8)
-    for column in range(min(int(lengths.max(initial=0)), _LONGEST) + 1):
-        inside = lengths > column
-        classes = np.full(len(starts), _END, dtype=np.uint8)
-        classes[inside] = _CLASS[codes[starts[inside] + column]]
-        state = _STEP[state, classes]
+    """NOT_A_NUMBER, INTEGER, REAL or WORD for every value: the grammar run over all values at
+    once, one character column at a time, each value up to the separator after it."""
+    if not len(starts):
+        return np.zeros(0, dtype=np.uint8)
+    width = min(int(lengths.max()), _LONGEST) + 1
+    # Each value's first `width` bytes in a row, from a sliding view of the text: no index matrix.
+    padded = np.concatenate((codes, np.full(width, ord(" "), dtype=np.uint8)))
+    text = np.lib.stride_tricks.sliding_window_view(padded, width)[starts]
+    state = np.full(len(starts), _START, dtype=np.uint16)
+    for column in range(width):
+        state = np.take(_STEP_BY_BYTE, (state << 8) | text[:, column])
     kinds = np.full(len(starts), NOT_A_NUMBER, dtype=np.uint8)
     kinds[state == _WHOLE_INT] = INTEGER
     kinds[state == _WHOLE_REAL] = REAL
-    kinds[lengths > _LONGEST] = NOT_A_NUMBER
+    kinds[lengths >= width] = NOT_A_NUMBER
     maybe_word = np.flatnonzero((kinds == NOT_A_NUMBER) & (lengths <= _LONGEST_WORD))
     if maybe_word.size:
-        text = _gather(codes, starts[maybe_word], lengths[maybe_word], _LONGEST_WORD)
-        signed = _CLASS[text[:, 0]] == _SIGN
-        text[signed] = np.roll(text[signed], -1, axis=1)
-        text[signed, -1] = 0
-        letters = (text >= ord("A")) & (text <= ord("Z"))
-        text[letters] |= 0x20
-        words = np.isin(text.view(f"S{_LONGEST_WORD}").ravel(), _WORDS)
-        kinds[maybe_word[words]] = WORD
+        word = np.zeros((maybe_word.size, _LONGEST_WORD), dtype=np.uint8)
+        word[:, :min(width, _LONGEST_WORD)] = text[maybe_word, :_LONGEST_WORD]
+        word[np.arange(_LONGEST_WORD) >= lengths[maybe_word, None]] = 0
+        signed = _CLASS[word[:, 0]] == _SIGN
+        word[signed] = np.roll(word[signed], -1, axis=1)
+        word[signed, -1] = 0
+        word[(word >= ord("A")) & (word <= ord("Z"))] |= 0x20
+        # A NUL inside would pass for the end of the word: only values without one are words.
+        whole = np.count_nonzero(word, axis=1) == lengths[maybe_word] - signed
+        kinds[maybe_word[whole & np.isin(word.view(f"S{_LONGEST_WORD}").ravel(), _WORDS)]] = WORD
     return kinds
 
 
