@@ -137,8 +137,8 @@ def _fail(line, status):
     try:
         sys.stderr.write(f"{PROGRAM}: {line}\n")
         sys.stderr.flush()
-    except (OSError, ValueError):
-        pass  # no standard error left to tell it on: the status alone says it
+    except (OSError, ValueError, AttributeError):
+        pass  # no standard error (closed, or None) to tell it on: the status alone says it
     return status
 
 
@@ -167,7 +167,8 @@ def main(argv=None):
     try:
         args = parser().parse_args(argv)
         status = args.run(args)
-        sys.stdout.flush()
+        if sys.stdout is not None:  # None when the process started with it closed
+            sys.stdout.flush()
         return status
     except FieldFileError as err:
         return _fail(err, 2)
