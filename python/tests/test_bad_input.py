@@ -1,5 +1,4 @@
-"""Bad input of every kind: one line and status 2 (1 for diff of different files), never a
-traceback, a hang or runaway memory; special files and failed writes; header values; diff."""
+"""Bad input: one line and status 2, never a traceback, a hang or runaway memory; failed writes; diff."""
 
 import os
 import re
@@ -14,12 +13,12 @@ from hypothesis import HealthCheck, given, settings, strategies as st
 
 import kavro_field
 from kavro_field.cli import main
+from kavro_field.textscan import INTEGER, NOT_A_NUMBER, REAL, WORD, TextScan
 
 LAUNCHER = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "kavro-field")
-# The normal run stays well under a minute; KAVRO_FIELD_FUZZ_EXAMPLES=3000 (say) for a long one, which
-# also runs check and plot (KAVRO_FIELD_FUZZ_COMMANDS=info,check to choose).
+# KAVRO_FIELD_FUZZ_EXAMPLES=3000 for a long run, with check and plot (KAVRO_FIELD_FUZZ_COMMANDS to choose).
 EXAMPLES = int(os.environ.get("KAVRO_FIELD_FUZZ_EXAMPLES", "25"))
-COMMANDS = os.environ.get("KAVRO_FIELD_FUZZ_COMMANDS", "info,diff,export" + (",check,plot" if EXAMPLES > 100 else "")).split(",")
+COMMANDS = os.environ.get("KAVRO_FIELD_FUZZ_COMMANDS", "info,diff,export" + ",check,plot" * (EXAMPLES > 100)).split(",")
 ODD = [b"\x0b", b"\x0c", b"\x00", b",", b"_", b"\t", b"\r", b"\n", b"\xa0", b"nan", b"-Infinity", b"1e400",
        b"1e300", b"2.5E+001", b"1_000.5", b"0x1p3", b"99999999999", b"-0"]
 
@@ -30,8 +29,8 @@ def run(argv, memory=768 << 20, env=None, fsize=resource.RLIM_INFINITY, stdout=N
         for limit, value in [(resource.RLIMIT_AS, memory), (resource.RLIMIT_CPU, 60), (resource.RLIMIT_FSIZE, fsize)]:
             resource.setrlimit(limit, (value, value))
     with open(stdout or os.devnull, "wb") as out:
-        return subprocess.run([sys.executable, LAUNCHER, *argv], preexec_fn=bound, stdout=out if stdout else subprocess.PIPE,
-                              stderr=subprocess.PIPE, timeout=300, env={**os.environ, **(env or {})})
+        return subprocess.run([sys.executable, LAUNCHER, *argv], preexec_fn=bound, stderr=subprocess.PIPE, timeout=300,
+                              stdout=out if stdout else subprocess.PIPE, env={**os.environ, **(env or {})})
 
 
 @st.composite
@@ -63,8 +62,7 @@ def damage(draw, data):
           suppress_health_check=list(HealthCheck))
 @given(st.data())
 def test_damaged_files_give_status_and_one_line_never_a_traceback(example_files, data):
-    layout = data.draw(st.sampled_from([0, 1, 2]))
-    original = example_files[layout]
+    original = example_files[data.draw(st.sampled_from([0, 1, 2]))]
     with open(original, "rb") as stream:
         damaged = data.draw(damage(stream.read()))
     command = data.draw(st.sampled_from(COMMANDS))
@@ -88,7 +86,7 @@ def test_damaged_files_give_status_and_one_line_never_a_traceback(example_files,
     (None, ["info", "/dev/zero"], 2, "/dev/zero: is a character device, not a file", {"memory": 300 << 20}),
     (lambda p: open(p, "wb").truncate(1 << 30), ["diff", "{field}", "{path}"], 2,
      "{path}: 1,073,741,824 bytes, where a field file has 3,017,116", {}),
-    (None, ["info", "{path}\udcff"], 2, "{path}\\xff: cannot be read: No such file", {"env": {"PYTHONIOENCODING": "ascii"}}),
+    (None, ["info", "{path}\udcff"], 2, "{path}\\xff: cannot be read: No such", {"env": {"PYTHONIOENCODING": "ascii"}}),
     (None, ["export", "{field}", "--npz", "{path}\udce9\udcff"], 0, "written: {path}\\xe9\\xff\n",
      {"env": {"PYTHONIOENCODING": "ascii"}}),
     (None, ["export", "{field}", "--npz", "/proc/out.npz"], 2, "/proc/out.npz: cannot be written: ", {}),
@@ -153,15 +151,15 @@ def test_header_values_are_checked_as_what_they_are(example_files, tmp_path, lay
 
 @pytest.mark.parametrize("layout, edit, line, itself", [
     (*_binary(4, np.float64(7.0)), "d_elm: 8 against 7", 0),
-    (*_binary(12, np.float64(1.5)), "aper: 1 against 1.5", 0),
     (*_binary(32, np.int32(1)), "ksym: 0 0 0 against 1 0 0", 0),
-    (*_binary(52 + 8 * 3, np.float64(np.nan)), "grid x: the node coordinates differ at 1 of 25 nodes, first at node 3", 1),
+    (*_binary(52 + 8 * 3, np.float64(np.nan)), "grid x: the node coordinates differ at 1 of 25 nodes, first at node 3",
+     1),
     (*_binary(2084 + 8 * 30, np.float64(np.nan)), "Fx: 1 node holds NaN or an infinity against another value or NaN,"
                                                   " first at node [5, 1, 0]", 1),
     (*_edit(2, 1, b"           0", b"1"), "field: E against B", 0),
     (*_edit(2, 6, b"15.6287509949384", b"Infinity"), "Ex: 1 node holds NaN or an infinity", 0),
 ])
-def test_diff_compares_headers_and_counts_nan_as_a_difference(example_files, tmp_path, capsys, layout, edit, line, itself):
+def test_diff_compares_headers_and_counts_nan(example_files, tmp_path, capsys, layout, edit, line, itself):
     path = _edited(example_files, tmp_path, layout, edit)
     assert main(["diff", example_files[layout], path]) == 1
     assert line in capsys.readouterr().out
@@ -183,3 +181,22 @@ def test_an_unexpected_error_is_one_line_and_status_3(monkeypatch, capsys, failu
     assert main(["info", "any"]) == 3
     err = capsys.readouterr().err
     assert err.startswith(start) and err.endswith(" for the traceback)\n" if "internal" in err else "\n")
+
+
+GRAMMAR = [(INTEGER, rb"[+-]?\d+"), (REAL, rb"[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?"),
+           (WORD, rb"(?i)[+-]?(nan|inf|infinity)")]
+
+
+@settings(max_examples=20 * EXAMPLES, deadline=None, database=None, derandomize=EXAMPLES <= 100)
+@given(st.lists(st.lists(st.sampled_from(list(b"0123456789+-.eEnaNifINFty_x\x00\x0b\x0c")), min_size=1, max_size=12)
+                .map(bytes), min_size=1, max_size=8), st.sampled_from([b" ", b"\t", b"\r\n", b"  \n"]))
+def test_every_value_is_a_number_as_a_whole_or_refused(values, separator):
+    scan = TextScan(separator.join(values))
+    expected = [next((kind for kind, form in GRAMMAR if re.fullmatch(form, v)), NOT_A_NUMBER) for v in values]
+    assert scan.kinds.tolist() == expected
+    if NOT_A_NUMBER not in expected:
+        assert np.array_equal(scan.numbers("f"), [float(v) for v in values], equal_nan=True)
+    else:
+        first = values[expected.index(NOT_A_NUMBER)].decode("latin-1")
+        with pytest.raises(kavro_field.FieldFileError, match=re.escape(repr(first))):
+            scan.numbers("f")
