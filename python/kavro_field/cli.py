@@ -1,10 +1,15 @@
 """The command line: parses the arguments and hands over to the library."""
 
 import argparse
+import codecs
+import errno
+import io
 import json
 import math
+import os
 import signal
 import sys
+import traceback
 
 from ._version import __version__
 from .errors import FieldFileError
@@ -98,12 +103,13 @@ def _kind_and_inputs(args, f, need_inputs=False):
 
 
 def _diff(args):
-    from .diff import compare, difference_lines
+    from .diff import compare, difference_lines, header_differences
     from .layouts import load
     a, b = load(args.a), load(args.b)
-    rows, grids_differ = compare(a, b, args.rtol)
-    print("\n".join(difference_lines(a, b, rows, grids_differ)))
-    equal = all(row["equal"] for row in rows) and not grids_differ
+    header = header_differences(a, b, args.rtol)
+    rows = compare(a, b, args.rtol)
+    print("\n".join(header + difference_lines(a, b, rows)))
+    equal = all(row["equal"] for row in rows) and not header
     print(f"equal within {args.rtol:g}" if equal else f"differ by more than {args.rtol:g}")
     return 0 if equal else 1
 
@@ -211,13 +217,90 @@ def parser():
     return top
 
 
+_ESCAPE = "kavro-field-escape"
+
+
+def _escape_unencodable(err):
+    """What the output's encoding cannot show, as backslash escapes: a file name's bytes that are
+    not text (held as lone surrogates) as \\xNN, so that the name reads as it is on disk."""
+    shown = "".join(f"\\x{ord(c) - 0xDC00:02x}" if 0xDC80 <= ord(c) <= 0xDCFF else ascii(c)[1:-1]
+                    for c in err.object[err.start:err.end])
+    return shown, err.end
+
+
+def _fail(line, status):
+    try:
+        sys.stderr.write(f"{PROGRAM}: {line}\n")
+        sys.stderr.flush()
+    except (OSError, ValueError, AttributeError):
+        pass  # no standard error (closed, or None) to tell it on: the status alone says it
+    return status
+
+
 def main(argv=None):
-    """Run one subcommand; the exit status is 0, 1 (findings, differences) or 2 (unreadable, bad usage)."""
+    """Run one subcommand.
+
+    Returns
+    -------
+    int
+        The exit status: 0 clean, 1 findings or differences, 2 unreadable input or bad usage,
+        3 an internal error (one line; KAVRO_FIELD_DEBUG=1 shows the traceback).
+
+    Examples
+    --------
+    >>> main(["info", "/"])
+    2
+    """
     # Output cut short by a closed pipe (`| head`) ends the run quietly, as it would a C tool.
     signal.signal(signal.SIGPIPE, signal.SIG_DFL)
-    args = parser().parse_args(argv)
+    # File names that are not text in the output's encoding are shown escaped, not refused; where
+    # the output takes them as bytes (surrogateescape, the C locale) they go out as they are.
+    codecs.register_error(_ESCAPE, _escape_unencodable)
+    for stream in (sys.stdout, sys.stderr):
+        if isinstance(stream, io.TextIOWrapper) and stream.errors != "surrogateescape":
+            stream.reconfigure(errors=_ESCAPE)
     try:
-        return args.run(args)
+        args = parser().parse_args(argv)
+        status = args.run(args)
+        if sys.stdout is not None:  # None when the process started with it closed
+            sys.stdout.flush()
+        return status
     except FieldFileError as err:
-        sys.stderr.write(f"{PROGRAM}: {err}\n")
-        return 2
+        return _fail(err, 2)
+    except MemoryError:
+        return _fail("out of memory: reading and checking a field file takes about 150 MB; allow more", 3)
+    except OSError as err:
+        if _stdout_failed(err):
+            return _fail(f"standard output: {err.strerror or err}", 2)
+        return _internal_error(err)
+    except Exception as err:  # anything unforeseen is a fault of the companion, told in one line
+        return _internal_error(err)
+    except KeyboardInterrupt:
+        return _fail("interrupted", 128 + signal.SIGINT)
+
+
+# Failures of a write: files are read and written through helpers that report their own, so one
+# of these that reaches main() comes from standard output (full, or gone).
+_WRITE_FAILURES = {errno.EPIPE, errno.ENOSPC, errno.EFBIG, errno.EIO, errno.EDQUOT}
+
+
+def _stdout_failed(err):
+    """Whether `err` is standard output failing; its unwritten rest then goes to the null device
+    rather than fail once more, with a traceback, when the interpreter flushes it at exit."""
+    if err.errno not in _WRITE_FAILURES:
+        return False
+    try:
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        os.close(devnull)
+    except (OSError, ValueError):
+        pass
+    return True
+
+
+def _internal_error(err):
+    if os.environ.get("KAVRO_FIELD_DEBUG") == "1":
+        traceback.print_exc()
+    message = str(err).replace("\n", " ")
+    return _fail(f"internal error: {type(err).__name__}: {message}"
+                 " (rerun with KAVRO_FIELD_DEBUG=1 for the traceback)", 3)

@@ -64,6 +64,9 @@ def write_atomically(target: str, write: Callable[[str], None], inputs: Iterable
             raise FieldFileError(target, "is an input of this command; choose another output name")
     if os.path.isdir(target):
         raise FieldFileError(target, "is a directory, not a file")
+    if os.path.lexists(target) and not os.path.isfile(target):
+        # A device or FIFO would be replaced by a plain file: /dev/null, say, for a run as root.
+        raise FieldFileError(target, "is not a regular file, which is all an output may replace")
     folder = os.path.dirname(os.path.abspath(target))
     mode = _mode_for(target)
     try:

@@ -41,7 +41,7 @@ def test_diff_agrees_for_the_layouts_of_one_run_and_not_for_another_run(example_
 
 
 def _truncate(data):
-    return data[:2_000_000], "byte"
+    return data[:2_000_000], "2,000,000 bytes, where a field file has 3,017,116 bytes"
 
 
 def _corrupt_length(data):
@@ -49,7 +49,7 @@ def _corrupt_length(data):
 
 
 def _extra_record(data):
-    return data + (4).to_bytes(4, "little") * 2 + (4).to_bytes(4, "little"), f"byte {len(data)}"
+    return data + (4).to_bytes(4, "little") * 2 + (4).to_bytes(4, "little"), "3,017,128 bytes, where"
 
 
 def _remove_line(line, noticed):
