@@ -91,6 +91,10 @@ def _system_text(code):
     return os.strerror(code)
 
 
+# What the converter holds of a line at the most, and so what is read of an input at the most.
+LARGEST_INPUT = 64 << 20
+
+
 def read_old(folder: str, name: str, unit: int) -> Tuple[bytes, str]:
     """The content of an existing file opened as the converter opens it; ReadFailure as its
     open or read would fail (29 missing, 9 refused, 43 bad name, 30 other, 39 read refused)."""
@@ -115,17 +119,27 @@ def read_old(folder: str, name: str, unit: int) -> Tuple[bytes, str]:
     try:
         if stat.S_ISFIFO(os.fstat(fd).st_mode):
             return b"", path  # a FIFO without a writer reads as an empty file
-        chunks = []
-        while True:
+        chunks, size = [], 0
+        while size <= LARGEST_INPUT:
             chunk = os.read(fd, 1 << 20)
             if not chunk:
                 return b"".join(chunks), path
             chunks.append(chunk)
+            size += len(chunk)
     except OSError as err:
         raise ReadFailure(READ_ERROR, unit, path, why=f"the read fails: {_system_text(err.errno)}",
                           system_text=_system_text(err.errno)) from None
     finally:
         os.close(fd)
+    # The converter streams its inputs but holds one line whole and refuses a line of 64 MiB or
+    # more (a device that never ends, a file without line ends): that much read without a line
+    # end is that failure. A larger file of ordinary lines is more than any control file or
+    # table of the map's size, and is not read on.
+    if b"\n" not in b"".join(chunks)[:LARGEST_INPUT]:
+        raise ReadFailure(READ_ERROR, unit, path, why="a line of 64 MiB or more",
+                          system_text=_system_text(errno.EFBIG))
+    raise FieldFileError(target, f"more than {LARGEST_INPUT:,} bytes: larger than any control file or table,"
+                                 " not read")
 
 
 def _wrap32(v):
