@@ -12,9 +12,9 @@ Laplace's equation for that wall potential:
 
 with c_k the cosine series of the wall potential over a period long enough (PERIOD) that its
 images do not reach the table. The table covers the bore out to R_MAX < B, where the series
-converges fast. Off the gaps the axial field falls as exp(-2.405 |z| / B), so the element's ends
-are put where it has dropped below 1 % of its peak. The output is the same on every machine: no
-random numbers, sums in a fixed order.
+converges fast. Away from the gaps the axial field falls as exp(-2.405 |z| / B) (2.405 the first
+zero of J0), so the element's ends (d_elm in poisson_to_kavro.dat) are put where it has dropped
+below 1 % of its peak. Deterministic: no random numbers, the sums in a fixed order.
 """
 import os
 import sys
@@ -28,7 +28,7 @@ V0 = 1000.0          # middle electrode potential, V
 R_MAX, Z_MAX = 2.0, 20.0     # table limits, cm (r from 0, z from 0; the lens centred at Z_MAX / 2)
 R_INTERVALS, Z_INTERVALS = 50, 200
 PERIOD, SAMPLES = 128.0, 4096    # the wall potential's period and samples for its cosine series
-K_MAX = 60.0         # above this the wall's terms fall below 1e-10 and I0(k r) / I0(k B) below 1e-13
+K_MAX = 60.0         # the terms above it change no digit of the table: I0(k r) / I0(k B) < 1e-13
 QUADRATURE = 512     # nodes of the periodic trapezoid rule for I0, I1
 
 
