@@ -54,3 +54,11 @@ def example_files(tmp_path_factory, converter_path):
         subprocess.run([converter_path], cwd=folder, check=True, capture_output=True)
         files[layout] = str(folder / "eh_EMS.#01")
     return files
+
+
+@pytest.fixture(scope="session")
+def example_control():
+    """The bundled example's d_elm and aper, as its control file gives them (lines 9 and 10)."""
+    with open(os.path.join(SOURCE_DIR, "examples", "lens", "poisson_to_kavro.dat")) as control:
+        lines = control.read().splitlines()
+    return {"d_elm": float(lines[8].split()[0]), "aper": float(lines[9].split()[0])}

@@ -25,7 +25,8 @@ def _texts(fig):
     (("cm", "V/cm"), "z [cm]", "Ez [V/cm]"),
     ((None, None), "z [file units]", "Ez [file units]"),
 ])
-def test_labels_name_quantity_and_unit_and_the_title_the_provenance(example_files, units, z_label, field_label):
+def test_labels_name_quantity_and_unit_and_the_title_the_provenance(example_files, example_control, units, z_label,
+                                                                    field_label):
     f = kavro_field.load(example_files[2])
     axes, title = _texts(figure(f, *units))
     on_axis = axes[0]
@@ -34,7 +35,7 @@ def test_labels_name_quantity_and_unit_and_the_title_the_provenance(example_file
     low, high = on_axis.get_ylim()
     assert low < 0.0 < high
     ends = sorted(line.get_xdata()[0] for line in on_axis.lines if line.get_linestyle() == "--")
-    assert ends == [-4.0, 4.0]
+    assert ends == [-example_control["d_elm"] / 2, example_control["d_elm"] / 2]
 
 
 @pytest.mark.parametrize("field, ksym, z_peak", [("solenoid", (0, 0, 0), 3.0), ("cusp", (0, 0, 1), 0.0),

@@ -38,9 +38,12 @@ def test_at_is_exact_between_nodes_on_a_linear_field(conversion, coefficients, k
     assert np.allclose(f.at(*points), expected, rtol=1e-12, atol=1e-12 * np.abs(expected).max())
 
 
-@pytest.mark.parametrize("point", [(1.01, 0.0, 0.0), (0.0, -1.3, 0.0), (0.0, 0.0, 4.5), (np.nan, 0.0, 0.0)])
-def test_at_is_nan_outside_the_grid(example_files, point):
+# Points in units of the grid's half extents (aper, aper, d_elm / 2).
+@pytest.mark.parametrize("point", [(1.01, 0.0, 0.0), (0.0, -1.3, 0.0), (0.0, 0.0, 1.125), (np.nan, 0.0, 0.0)])
+def test_at_is_nan_outside_the_grid(example_files, example_control, point):
     f = kavro_field.load(example_files[0])
+    aper, half = example_control["aper"], example_control["d_elm"] / 2
+    point = (point[0] * aper, point[1] * aper, point[2] * half)
     inside = f.at(0.5, -0.5, 1.0)
     both = f.at([point[0], 0.5], [point[1], -0.5], [point[2], 1.0])
     assert np.isnan(both[:, 0]).all() and np.array_equal(both[:, 1], inside)
@@ -57,19 +60,21 @@ def test_on_axis_takes_the_nodes_at_x_y_0(conversion, ksym, axis_node):
 
 
 @pytest.mark.parametrize("layout, shows", [(0, "layout 0, field kind not stated"), (2, "layout 2, E field")])
-def test_repr_is_one_short_line(example_files, layout, shows):
-    text = repr(kavro_field.load(example_files[layout]))
+def test_repr_is_one_short_line(example_files, example_control, layout, shows):
+    f = kavro_field.load(example_files[layout])
+    text = repr(f)
     assert "\n" not in text and len(text) < 240 and shows in text
-    assert "z -4 .. 4" in text and "Fz 313.7" in text
+    half = example_control["d_elm"] / 2
+    assert f"z {-half:g} .. {half:g}" in text and f"Fz {np.abs(f.Fz).max():.4g}" in text
 
 
-def test_to_xarray_holds_the_arrays_and_the_header(example_files, monkeypatch):
+def test_to_xarray_holds_the_arrays_and_the_header(example_files, example_control, monkeypatch):
     pytest.importorskip("xarray")
     f = kavro_field.load(example_files[0])
     ds = f.to_xarray()
     assert all(np.array_equal(ds[name].values, c) for name, c in zip(("Fx", "Fy", "Fz"), f.components))
     assert all(np.array_equal(ds[axis].values, g) for axis, g in zip("xyz", f.grids))
-    assert (ds.attrs["d_elm"], ds.attrs["aper"], ds.attrs["ksym"]) == (8.0, 1.0, [0, 0, 0])
+    assert {key: ds.attrs[key] for key in ("d_elm", "aper")} == example_control and ds.attrs["ksym"] == [0, 0, 0]
     monkeypatch.setitem(sys.modules, "xarray", None)
     with pytest.raises(ImportError, match="apt-get install python3-xarray"):
         f.to_xarray()
