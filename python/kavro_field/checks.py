@@ -207,12 +207,14 @@ def check_finite(f):
         if not bad.any():
             continue
         if name == "grid":
-            findings.append(f"finite: {int(bad.sum())} grid coordinates are NaN or Inf")
+            count = int(bad.sum())
+            findings.append(f"finite: {count} grid coordinate{' is' if count == 1 else 's are'} NaN or Inf")
             continue
         nodes = bad.any(axis=0)
         first = np.unravel_index(np.argmax(nodes.ravel(order="F")), nodes.shape, order="F")
         component = _names(f)[int(np.argmax(bad[(slice(None),) + first]))]
-        findings.append(f"finite: {int(nodes.sum())} nodes hold NaN or Inf, the first {component} ="
+        count = int(nodes.sum())
+        findings.append(f"finite: {count} node{' holds' if count == 1 else 's hold'} NaN or Inf, the first {component} ="
                         f" {values[(int(np.argmax(bad[(slice(None),) + first])),) + first]} at {_where(f, first)}")
     return findings
 

@@ -154,11 +154,12 @@ def _expect(path, where, what, found, allowed):
 
 
 def _check_limits(path, limits, places):
-    """Each axis from a finite lower limit to a larger finite upper one."""
+    """Each axis between finite limits. Their order is not checked: a negative `aper` or `d_elm`
+    makes the converter write a grid that runs backwards, and zero a grid of one point; `check`
+    reports those files, so they must be read."""
     for axis, (lower, upper), where in zip(AXIS_NAMES, limits, places):
-        if not (math.isfinite(lower) and math.isfinite(upper) and lower < upper):
-            raise FieldFileError(path, f"{where}: the {axis} limits {lower!r} and {upper!r} are not"
-                                       " finite and increasing")
+        if not (math.isfinite(lower) and math.isfinite(upper)):
+            raise FieldFileError(path, f"{where}: the {axis} limits {lower!r} and {upper!r} are not finite")
 
 
 def _load_binary(path, data):

@@ -121,6 +121,16 @@ def _edit(layout, line, old, new):
     return layout, edit
 
 
+def _first(layout, line, new):
+    """Text layout `layout` with the first value on line `line` replaced by `new`, in its width."""
+    def edit(data):
+        lines = data.split(b"\r\n")
+        old = lines[line - 1].split()[0]
+        lines[line - 1] = lines[line - 1].replace(old, new.rjust(len(old)), 1)
+        return b"\r\n".join(lines)
+    return layout, edit
+
+
 def _binary(offset, value):
     return 0, lambda data: data[:offset] + np.array(value).tobytes() + data[offset + np.array(value).nbytes:]
 
@@ -138,7 +148,7 @@ def _edited(example_files, tmp_path, layout, edit):
     (*_edit(2, 5, b"         201", b"200"), "line 5: node count 200 where 201 is expected"),
     (*_edit(2, 1, b"           0", b"2"), "line 1: field type 2 where 0 or 1 is expected"),
     (*_edit(2, 4, b"-1.00000000000000     ", b"NaN"), "line 4: the y limits nan and 1.0 are not finite"),
-    (*_edit(2, 5, b"-4.00000000000000     ", b"5.0"), "line 5: the z limits 5.0 and 4.0 are not finite and"),
+    (*_first(2, 5, b"-Infinity"), "line 5: the z limits -inf and"),
     (*_edit(1, 1, b"           0", b"7"), "line 1: k_s_EH 7 where 0 is expected"),
     (*_edit(1, 3, b"-1.00000000000000", b"-1.00\x0b0000000000"), r"line 3: '-1.00\x0b0000000000' is not a number"),
     (*_edit(1, 3, b"-1.00000000000000", b"-1_000.0000000000"), "line 3: '-1_000.0000000000' is not a number"),
@@ -151,16 +161,17 @@ def test_header_values_are_checked_as_what_they_are(example_files, tmp_path, lay
 
 
 @pytest.mark.parametrize("layout, edit, line, itself", [
-    (*_binary(4, np.float64(7.0)), "d_elm: 8 against 7", 0),
+    (*_binary(4, np.float64(7.0)), "d_elm: {d_elm:.15g} against 7", 0),
     (*_binary(32, np.int32(1)), "ksym: 0 0 0 against 1 0 0", 0),
     (*_binary(52 + 8 * 3, np.float64(np.nan)), "grid x: the node coordinates differ at 1 of 25 nodes, first at", 1),
     (*_binary(2084 + 8 * 30, np.float64(np.nan)), "Fx: 1 node holds NaN or an infinity against another value or NaN,"
                                                   " first at node [5, 1, 0]", 1),
     (*_edit(2, 1, b"           0", b"1"), "field: E against B", 0),
-    (*_edit(2, 6, b"15.6287509949384", b"Infinity"), "Ex: 1 node holds NaN or an infinity", 0),
+    (*_first(2, 6, b"Infinity"), "Ex: 1 node holds NaN or an infinity", 0),
 ])
 def test_diff_compares_headers_and_counts_nan(example_files, tmp_path, capsys, layout, edit, line, itself):
     path = _edited(example_files, tmp_path, layout, edit)
+    line = line.format(d_elm=kavro_field.load(example_files[0]).d_elm)
     assert main(["diff", example_files[layout], path]) == 1
     assert line in capsys.readouterr().out
     # NaN differs from NaN too: a file against itself is unequal where it holds NaN, not where it holds inf.
