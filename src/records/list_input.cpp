@@ -1,7 +1,7 @@
 #include "records/list_input.hpp"
 
 #include "records/failure.hpp"
-#include "records/list_input_reals.hpp"
+#include "records/numbers/read_real.hpp"
 
 #include <charconv>
 #include <cmath>
@@ -183,7 +183,7 @@ namespace {
         if (ch == '/') return;
 
         if (items[filled].type == list_item::kind::real) {
-            const plain_real::scanned r = plain_real::scan(line.data() + pos);
+            const numbers::scanned r = numbers::scan(line.data() + pos);
             if (r.end != nullptr && (r.end == line.data() + line.size() || blank(*r.end))) {
                 *static_cast<double*>(items[filled++].target) = r.value;
                 pos = static_cast<size_t>(r.end - line.data());
@@ -231,7 +231,7 @@ bool read_plain_row(line_source& in, const list_item* items, size_t count) {
             while (blank(*p)) ++p;
         }
         if (items[k].type != list_item::kind::real) return false;
-        const plain_real::scanned r = plain_real::scan(p);
+        const numbers::scanned r = numbers::scan(p);
         p = r.end;
         // Stored only once it is known to end where a value may: "2*" is no value 2, but two nulls.
         if (p == nullptr || !(blank(*p) || *p == '\n' || (*p == '\r' && p[1] == '\n'))) return false;
