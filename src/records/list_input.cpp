@@ -221,16 +221,30 @@ namespace {
 // the line end or by a blank or tab and the rest of the line. The line is taken, LF included,
 // and true returned; false leaves the position where it was for the general rules, which read
 // the line again from its start and store the same values into the items stored here.
+// A row with the layout of the last row read so is read by that layout; a row read value by
+// value becomes the layout for the next.
 bool read_plain_row(line_source& in, const list_item* items, size_t count) {
-    const char* p = in.ahead();
+    const char* const start = in.ahead();
     const char* const end = in.ahead_end();
-    if (p == end || count == 0) return false;
+    if (start == end || count == 0) return false;
+    for (size_t k = 0; k < count; ++k)
+        if (items[k].type != list_item::kind::real) return false;
+    const size_t held = static_cast<size_t>(end - start);
+    numbers::row_template& layout = in.row_layout;
+    if (count == 4 && layout.count == 4 && held >= layout.length && held + line_padding >= numbers::row_span) {
+        double v[4];
+        if (numbers::read_row<4>(layout, start, v)) {
+            for (size_t k = 0; k < 4; ++k) *static_cast<double*>(items[k].target) = v[k];
+            in.take_ahead(start + layout.length);
+            return true;
+        }
+    }
+    const char* p = start;
     for (size_t k = 0; k < count; ++k) {
         while (*p == ' ') ++p;
         if (*p == '\t') {
             while (blank(*p)) ++p;
         }
-        if (items[k].type != list_item::kind::real) return false;
         const numbers::scanned r = numbers::scan(p);
         p = r.end;
         // Stored only once it is known to end where a value may: "2*" is no value 2, but two nulls.
@@ -243,6 +257,7 @@ bool read_plain_row(line_source& in, const list_item* items, size_t count) {
         if (lf == nullptr) return false;
     }
     in.take_ahead(lf + 1);
+    numbers::learn_row(layout, start, lf, count);
     return true;
 }
 

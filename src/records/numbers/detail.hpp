@@ -145,9 +145,22 @@ inline constexpr double exact_pow10[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1
                                            1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 inline constexpr int max_exact_pow10 = 22;
 
+// m x 10^scale, |scale| <= 22, as one multiplication and one division of which one is exact
+// (by 1): no branch on the sign of the exponent, which the digits of a table leave to chance.
+struct scale_pair {
+    double times, over;
+};
+constexpr std::array<scale_pair, 2 * max_exact_pow10 + 1> make_scale_pairs() {
+    std::array<scale_pair, 2 * max_exact_pow10 + 1> t{};
+    for (int s = -max_exact_pow10; s <= max_exact_pow10; ++s)
+        t[static_cast<size_t>(s + max_exact_pow10)] = s < 0 ? scale_pair{1, exact_pow10[-s]} : scale_pair{exact_pow10[s], 1};
+    return t;
+}
+inline constexpr auto scale_pairs = make_scale_pairs();
+
 inline double scaled(uint64_t m, int scale) {
-    const double v = static_cast<double>(m);
-    return scale < 0 ? v / exact_pow10[-scale] : v * exact_pow10[scale];
+    const scale_pair f = scale_pairs[static_cast<size_t>(scale + max_exact_pow10)];
+    return (static_cast<double>(m) * f.times) / f.over;
 }
 
 // ---- Out of line ----
