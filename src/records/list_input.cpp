@@ -227,14 +227,17 @@ bool read_plain_row(line_source& in, const list_item* items, size_t count) {
     const char* const start = in.ahead();
     const char* const end = in.ahead_end();
     if (start == end || count == 0) return false;
-    for (size_t k = 0; k < count; ++k)
-        if (items[k].type != list_item::kind::real) return false;
+    const auto real = [&](size_t k) { return items[k].type == list_item::kind::real; };
     const size_t held = static_cast<size_t>(end - start);
     numbers::row_template& layout = in.row_layout;
-    if (count == 4 && layout.count == 4 && held >= layout.length && held + line_padding >= numbers::row_span) {
-        double v[4];
-        if (numbers::read_row<4>(layout, start, v)) {
-            for (size_t k = 0; k < 4; ++k) *static_cast<double*>(items[k].target) = v[k];
+    const bool row = count == numbers::row_values && real(0) && real(1) && real(2) && real(3);
+    if (row && held >= layout.length && held + line_padding >= numbers::row_span) {
+        double v[numbers::row_values];
+        if (numbers::read_row(layout, start, v)) {
+            *static_cast<double*>(items[0].target) = v[0];
+            *static_cast<double*>(items[1].target) = v[1];
+            *static_cast<double*>(items[2].target) = v[2];
+            *static_cast<double*>(items[3].target) = v[3];
             in.take_ahead(start + layout.length);
             return true;
         }
@@ -245,6 +248,7 @@ bool read_plain_row(line_source& in, const list_item* items, size_t count) {
         if (*p == '\t') {
             while (blank(*p)) ++p;
         }
+        if (!real(k)) return false;
         const numbers::scanned r = numbers::scan(p);
         p = r.end;
         // Stored only once it is known to end where a value may: "2*" is no value 2, but two nulls.
@@ -257,7 +261,7 @@ bool read_plain_row(line_source& in, const list_item* items, size_t count) {
         if (lf == nullptr) return false;
     }
     in.take_ahead(lf + 1);
-    numbers::learn_row(layout, start, lf, count);
+    if (row) numbers::learn_row(layout, start, lf);
     return true;
 }
 

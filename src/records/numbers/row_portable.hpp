@@ -1,0 +1,26 @@
+// A row of four reals by its template, one byte and one value at a time.
+#pragma once
+
+namespace p2k::numbers {
+
+// Digits exactly where the template has them, and every other byte up to the line end the
+// template's or its alternative.
+inline bool matches_classes(const row_template& t, const char* p) {
+    for (uint32_t i = 0; i < t.length; ++i) {
+        const bool digit = detail::digit_value(p[i]) < 10;
+        if (digit ? t.digit_lanes[i] == 0 : (p[i] != t.classes[i] && p[i] != t.alternative[i])) return false;
+    }
+    return true;
+}
+
+inline void combine_values(const row_template& t, const char* p, const unsigned* at, double* out) {
+    using namespace detail;
+    for (size_t j = 0; j < row_values; ++j) {
+        const uint64_t m = lanes_value(((load8(p + t.fraction[j]) & t.keep[j]) | (zeros8 & ~t.keep[j])) - zeros8) +
+                           static_cast<unsigned char>(p[t.digit[j]]) * t.lead[j] - t.lead_zeros[j];
+        const double v = (static_cast<double>(m) * scale_pairs[at[j]].times) / scale_pairs[at[j]].over;
+        out[j] = p[t.sign[j]] == '-' ? -v : v;
+    }
+}
+
+}  // namespace p2k::numbers
