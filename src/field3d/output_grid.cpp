@@ -46,20 +46,19 @@ void sample_field(run_state& s) {
     s.console.line(int32_t{grid_nz}, g.zmws[0], g.zmws[1]);
 
     // EB2D_APPR at every node, its two halves computed once per radius and once per z, and so
-    // the weights that depend on one offset alone: the same operations on the same operands, so
-    // the same results. Only the kind of field the table holds is evaluated and stored: the
+    // the weights that depend on one offset alone (the same functions EB2D_APPR calls, so the
+    // same results). Only the kind of field the table holds is evaluated and stored: the
     // arrays of the other kind are never written to a file, and they stay as zero as the table
     // left their maps.
     struct axial_part {
         bool inside;
         size_t row;  // of the centre node, from the map's first
-        double q, q2, wzp, wzm;
+        axial_weights w;
     };
     std::array<axial_part, grid_nz + 1> along_z;
     for (size_t k = 1; k <= grid_nz; ++k) {
         const axis_stencil a = axial_stencil(s.map, g.z_grid[k]);
-        const double q = a.offset, q2 = q * q;
-        along_z[k] = {a.inside, map_nr_max * static_cast<size_t>(a.inside ? a.centre - 1 : 0), q, q2, (q + q2) / 2, (q2 - q) / 2};
+        along_z[k] = {a.inside, map_nr_max * static_cast<size_t>(a.inside ? a.centre - 1 : 0), weights_along_z(a.offset)};
     }
     const bool electric = c.iflag_EH == 0;
     const double* radial_map = (electric ? s.map.Er_map : s.map.Br_map).v.data();
@@ -74,15 +73,14 @@ void sample_field(run_state& s) {
             const double y = g.y_grid[static_cast<size_t>(j)];
             const double r = std::sqrt(x * x + y * y);
             const axis_stencil radial = radial_stencil(s.map, r);
-            const double p = radial.offset, p2 = p * p;
-            const double one_less_p2 = 1 - p2, wrp = (p + p2) / 2, wrm = (p2 - p) / 2;
+            const radial_weights wr = weights_along_r(radial.offset);
             const size_t column = radial.inside ? static_cast<size_t>(radial.centre - 1) : 0;
             const bool off_axis = r > 1e-12;
             for (int k = 1; k <= grid_nz; ++k) {
                 const axial_part& a = along_z[static_cast<size_t>(k)];
                 double e_r = 0, e_z = 0;
                 if (radial.inside && a.inside) {
-                    const stencil_weights w{one_less_p2 - a.q2, wrp, wrm, a.wzp, a.wzm, (p * a.q) / 4};
+                    const stencil_weights w = combine(wr, a.w);
                     e_r = approximate(radial_map + a.row + column, w);
                     e_z = approximate(axial_map + a.row + column, w);
                 }

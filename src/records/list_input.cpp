@@ -160,12 +160,13 @@ void read_fixed(line_source& in, char* out, size_t len) {
 
 namespace {
 
-// The general rules, from position `pos` of `line` with `filled` items already filled: null
-// values, repeat counts, slashes, values of every form and statements over several lines.
-[[gnu::noinline]] void read_list_general(line_source& in, const list_item* items, size_t count, std::string_view line,
-                                         size_t pos, size_t filled) {
-    thread_local std::string scratch;
-    bool after_comma = filled == 0;  // a comma at the very start of the statement gives a null value
+// The general rules, from the start of the statement's first line: null values, repeat counts,
+// slashes, values of every form and statements over several lines.
+[[gnu::noinline]] void read_list_general(line_source& in, const list_item* items, size_t count, std::string_view line) {
+    std::string scratch;  // for the constants the library conversion does not read as written
+    size_t pos = 0;
+    size_t filled = 0;
+    bool after_comma = true;  // a comma at the very start of the statement gives a null value
     while (filled < count) {
         while (pos < line.size() && blank(line[pos])) ++pos;
         if (pos == line.size()) {
@@ -271,7 +272,7 @@ void read_list(line_source& in, const list_item* items, size_t count) {
     if (read_plain_row(in, items, count)) return;
     std::string_view line;
     if (!in.next_line(line)) fail(in, msg_end_of_file);
-    read_list_general(in, items, count, line, 0, 0);
+    read_list_general(in, items, count, line);
 }
 
 }  // namespace p2k
