@@ -2,6 +2,24 @@
 #include "records/numbers/read_row.hpp"
 
 namespace p2k::numbers {
+namespace {
+
+// The length of the solver's shape at p without its sign, whatever its value: 13 or 14 bytes,
+// or 0.
+size_t shape_length(const char* p) {
+    const auto digits = [&](size_t from, size_t n) {
+        for (size_t i = from; i < from + n; ++i)
+            if (detail::digit_value(p[i]) >= 10) return false;
+        return true;
+    };
+    if (!digits(0, 1) || p[1] != '.' || !digits(2, 7)) return 0;
+    const size_t e = digits(9, 1) ? 10 : 9;
+    const char letter = static_cast<char>(p[e] | 0x20);
+    if ((letter != 'e' && letter != 'd') || (p[e + 1] != '+' && p[e + 1] != '-') || !digits(e + 2, 2)) return 0;
+    return e + 4;
+}
+
+}  // namespace
 
 void learn_row(row_template& t, const char* p, const char* lf) {
     t.length = 0;
@@ -18,11 +36,11 @@ void learn_row(row_template& t, const char* p, const char* lf) {
     size_t at = 0;
     for (size_t j = 0; j < row_values; ++j) {
         while (p[at] == ' ') ++at;
-        const scanned r = solver_shape(p + at);
-        if (r.end == nullptr) return;
         const bool signed_ = p[at] == '-' || p[at] == '+';
         const size_t digit = at + (signed_ ? 1 : 0);
-        const bool nine = detail::digit_value(p[digit + 9]) < 10;
+        const size_t shape = shape_length(p + digit);
+        if (shape == 0) return;
+        const bool nine = shape == 14;
         t.digit[j] = static_cast<uint8_t>(digit);
         t.fraction[j] = static_cast<uint8_t>(digit + (nine ? 2 : 1));
         t.exponent[j] = static_cast<uint8_t>(digit + (nine ? 10 : 9));
@@ -42,7 +60,7 @@ void learn_row(row_template& t, const char* p, const char* lf) {
         const size_t exp_sign = t.exponent[j] + 1;
         t.classes[exp_sign] = '+';
         t.alternative[exp_sign] = '-';
-        at = static_cast<size_t>(r.end - p);
+        at = digit + shape;
         if (p[at] != ' ' && p + at != lf && !(p[at] == '\r' && p + at + 1 == lf)) return;
     }
     t.looked_at = length == 64 ? ~uint64_t{0} : (uint64_t{1} << length) - 1;
