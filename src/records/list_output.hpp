@@ -69,7 +69,8 @@ private:
         prev_ = kind::number;
     }
     void new_line();  // ends the current line and starts the next
-    // Three reals from the start of a line, and its end.
+    // Three reals from the start of a line (col_ 0, at_line_start_ set), and its end: the line
+    // state is the same afterwards.
     void put_line_of_three(const double* v) {
         reserve(line_of_three);
         char* p = buf_.get() + used_;
@@ -78,8 +79,6 @@ private:
         format_real24(v[2], p + 2 * real_field_width);
         std::memcpy(p + 3 * real_field_width, "\r\n", 2);
         used_ += line_of_three;
-        col_ = 0;
-        at_line_start_ = true;
     }
     void reserve(size_t n) {
         if (block - used_ < n + 2) flush();

@@ -83,17 +83,20 @@ constexpr fixed_table make_fixed_table() {
 }
 inline constexpr fixed_table fixed_sides = make_fixed_table();
 
-// The side of the table for the magnitude bits of a double, or -1 outside its binades.
+// The side of the table for the magnitude bits of a double in binade `binade` (counted from
+// first_binade); fixed_side gives it for any magnitude, or -1 outside the table's binades.
+inline uint32_t side_in(uint32_t binade, uint64_t magnitude) {
+    return 2 * binade + (magnitude >= fixed_sides.decade_bits[binade] ? 1 : 0);
+}
 inline int fixed_side(uint64_t magnitude) {
     const uint32_t binade = static_cast<uint32_t>(magnitude >> 52) - first_binade;
-    if (binade >= fixed_binades) return -1;
-    return static_cast<int>(2 * binade + (magnitude >= fixed_sides.decade_bits[binade] ? 1 : 0));
+    return binade < fixed_binades ? static_cast<int>(side_in(binade, magnitude)) : -1;
 }
 
 // q of the table's side for the magnitude bits, rounded to nearest, ties to even. The lowest bit
 // of the low word is always 0 (m' is even) and takes the parity of q, so that a tie rounds up
 // exactly when q is odd.
-inline uint64_t fixed_digits(uint64_t magnitude, int side) {
+inline uint64_t fixed_digits(uint64_t magnitude, uint32_t side) {
     const u128 num = static_cast<u128>((magnitude << 11) | (uint64_t{1} << 63)) * fixed_sides.factor[side];
     const uint64_t q = static_cast<uint64_t>(num >> 64);
     const uint64_t rest = static_cast<uint64_t>(num) | (q & 1);

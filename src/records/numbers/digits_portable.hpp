@@ -47,4 +47,9 @@ inline void lay_out_fixed(uint64_t q, unsigned k, bool negative, char* out) {
     std::memcpy(out, f, 24);
 }
 
+// As the fixed-form table's side gives k.
+inline void lay_out_fixed_side(uint64_t q, uint32_t side, bool negative, char* out) {
+    lay_out_fixed(q, fixed_sides.k[side], negative, out);
+}
+
 }  // namespace p2k::numbers::detail

@@ -74,10 +74,17 @@ constexpr std::array<fixed_layout, 16> make_fixed_layouts() {
 }
 inline constexpr auto fixed_layouts = make_fixed_layouts();
 
-// The fixed form of q, the value in units of its 15th digit (10^14 <= q < 10^15), with k digits
-// before the point: all 24 columns.
-inline void lay_out_fixed(uint64_t q, unsigned k, bool negative, char* out) {
-    const fixed_layout& l = fixed_layouts[k];
+// The layout of each side of the fixed-form table, one load away.
+constexpr std::array<const fixed_layout*, 2 * fixed_binades> make_side_layouts() {
+    std::array<const fixed_layout*, 2 * fixed_binades> t{};
+    for (size_t side = 0; side < t.size(); ++side) t[side] = &fixed_layouts[fixed_sides.k[side]];
+    return t;
+}
+inline constexpr auto side_layouts = make_side_layouts();
+
+// The fixed form of q, the value in units of its 15th digit (10^14 <= q < 10^15), laid out by l:
+// all 24 columns.
+inline void lay_out_fixed(uint64_t q, const fixed_layout& l, bool negative, char* out) {
     const __m128i d = digit_values16(q);
     const __m128i integer = _mm_and_si128(_mm_srli_si128(d, 1), _mm_load_si128(reinterpret_cast<const __m128i*>(l.integer_mask)));
     const __m128i fraction = _mm_and_si128(d, _mm_load_si128(reinterpret_cast<const __m128i*>(l.fraction_mask)));
@@ -85,6 +92,12 @@ inline void lay_out_fixed(uint64_t q, unsigned k, bool negative, char* out) {
     std::memcpy(out, &l.lead[negative ? 1 : 0], 8);
     std::memcpy(out + 16, "        ", 8);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3), columns);
+}
+
+// With k digits before the point, or as the table's side gives them.
+inline void lay_out_fixed(uint64_t q, unsigned k, bool negative, char* out) { lay_out_fixed(q, fixed_layouts[k], negative, out); }
+inline void lay_out_fixed_side(uint64_t q, uint32_t side, bool negative, char* out) {
+    lay_out_fixed(q, *side_layouts[side], negative, out);
 }
 
 }  // namespace p2k::numbers::detail
