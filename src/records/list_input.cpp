@@ -229,19 +229,10 @@ bool read_plain_row(line_source& in, const list_item* items, size_t count) {
     const char* const end = in.ahead_end();
     if (start == end || count == 0) return false;
     const auto real = [&](size_t k) { return items[k].type == list_item::kind::real; };
-    const size_t held = static_cast<size_t>(end - start);
-    numbers::row_template& layout = in.row_layout;
     const bool row = count == numbers::row_values && real(0) && real(1) && real(2) && real(3);
-    if (row && held >= layout.length && held + line_padding >= numbers::row_span) {
-        double v[numbers::row_values];
-        if (numbers::read_row(layout, start, v)) {
-            *static_cast<double*>(items[0].target) = v[0];
-            *static_cast<double*>(items[1].target) = v[1];
-            *static_cast<double*>(items[2].target) = v[2];
-            *static_cast<double*>(items[3].target) = v[3];
-            in.take_ahead(start + layout.length);
-            return true;
-        }
+    if (double v[numbers::row_values]; row && read_row_by_layout(in, v)) {
+        for (size_t k = 0; k < numbers::row_values; ++k) *static_cast<double*>(items[k].target) = v[k];
+        return true;
     }
     const char* p = start;
     for (size_t k = 0; k < count; ++k) {
@@ -262,7 +253,7 @@ bool read_plain_row(line_source& in, const list_item* items, size_t count) {
         if (lf == nullptr) return false;
     }
     in.take_ahead(lf + 1);
-    if (row) numbers::learn_row(layout, start, lf);
+    if (row) numbers::learn_row(in.row_layout, start, lf);
     return true;
 }
 

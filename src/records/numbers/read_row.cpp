@@ -44,7 +44,7 @@ void learn_row(row_template& t, const char* p, const char* lf) {
         t.digit[j] = static_cast<uint8_t>(digit);
         t.fraction[j] = static_cast<uint8_t>(digit + (nine ? 2 : 1));
         t.exponent[j] = static_cast<uint8_t>(digit + (nine ? 10 : 9));
-        t.scale[j] = static_cast<int8_t>(nine ? -8 : -7);
+        t.scale_at[j] = (nine ? -8 : -7) + detail::max_exact_pow10;
         t.keep[j] = nine ? ~uint64_t{0} : ~uint64_t{0xff};
         t.lead[j] = nine ? 100000000 : 10000000;
         t.lead_zeros[j] = '0' * t.lead[j];

@@ -35,7 +35,9 @@ struct row_template {
     uint8_t digit[row_values];     // the digit before the point
     uint8_t exponent[row_values];  // the exponent letter
     uint8_t sign[row_values];      // the column that holds '-' for a negative value
-    int8_t scale[row_values];      // of the last digit, before the exponent: -8 or -7
+    // Of the last digit, before the exponent (-8 or -7), plus max_exact_pow10: the exponent added
+    // gives the index into detail::scale_pairs.
+    alignas(16) int32_t scale_at[row_values];
 };
 
 // Takes the row at p, four values in the solver's shape separated by blanks, its LF at lf, as
@@ -54,22 +56,9 @@ namespace p2k::numbers {
 
 // The four values of the row at p into out, when it has the template's layout: true, and the row
 // ends at p + t.length. 64 bytes from p must be readable. The exponents are checked for the
-// range of one exact scaling, all before any value is combined.
+// range of one exact scaling before any value is stored.
 inline bool read_row(const row_template& t, const char* p, double* out) {
-    using namespace detail;
-    if (t.length == 0 || !matches_classes(t, p)) return false;
-    unsigned at[row_values];  // into scale_pairs
-    bool out_of_range = false;
-#pragma GCC unroll 4
-    for (size_t j = 0; j < row_values; ++j) {
-        const char* e = p + t.exponent[j];
-        const int x = static_cast<int>(digit_value(e[2]) * 10 + digit_value(e[3]));
-        at[j] = static_cast<unsigned>((e[1] == '-' ? -x : x) + t.scale[j] + max_exact_pow10);
-        out_of_range |= at[j] > 2 * max_exact_pow10;
-    }
-    if (out_of_range) return false;
-    combine_values(t, p, at, out);
-    return true;
+    return t.length != 0 && matches_classes(t, p) && combine_values(t, p, out);
 }
 
 }  // namespace p2k::numbers
