@@ -128,8 +128,8 @@ inline uint64_t non_digits(uint64_t w) {
 
 // Digit values in the lanes of w, the first digit in the lowest, the leading ones possibly zero:
 // their value as one decimal number, combined in lanes, pairs first, then fours, then the eight,
-// in three multiplications (W. Mula, "SWAR parsing of decimal numbers", 2014; D. Lemire, "SWAR
-// explained: parsing eight digits", 2022).
+// in three multiplications (W. Mula, "Parsing decimal numbers - part 1: SWAR", 2014; D. Lemire,
+// "SWAR explained: parsing eight digits", 2022).
 inline uint64_t lanes_value(uint64_t w) {
     w = w * 10 + (w >> 8);
     w = (((w & 0x000000ff000000ffULL) * (100 + (1000000ULL << 32))) +

@@ -13,8 +13,8 @@ namespace p2k::numbers::detail {
 // The sixteen decimal digits of v < 10^16 as byte values 0 .. 9, the first in the lowest byte:
 // v split into 10^8 halves, each into two 4-digit quarters, each quarter spread over four 16-bit
 // lanes and divided there by 1000, 100, 10 and 1 with fixed-point multiplications, then each
-// lane less ten times the lane before it (W. Mula, "SSE: conversion integers to decimal
-// representation", 2011). The constants are reciprocals rounded up with enough bits to be exact
+// lane less ten times the lane before it (W. Mula, "SSE: conversion of integers to decimal
+// representation", 2011, its algorithm 2). The constants are reciprocals rounded up with enough bits to be exact
 // over the quarters' range 0 .. 9999 (T. Granlund and P. Montgomery, "Division by Invariant
 // Integers using Multiplication", PLDI 1994): 0xd1b71759 / 2^45 for 1/10000, and per lane
 // (x 4) x 8389 / 2^16 x 2^7 / 2^16 for 1/1000, 5243 and 2^11 for 1/100, 13108 and 2^13 for 1/10.

@@ -6,7 +6,7 @@
 // format and match the template of the first.
 #pragma once
 
-#include "records/numbers/read_real.hpp"
+#include "records/numbers/detail.hpp"
 
 #include <cstddef>
 #include <cstdint>
