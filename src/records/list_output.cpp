@@ -6,12 +6,6 @@ namespace p2k {
 
 list_output::list_output() : buf_(std::make_unique_for_overwrite<char[]>(block)) {}
 
-void list_output::begin() {
-    col_ = 0;
-    at_line_start_ = true;
-    prev_ = kind::none;
-}
-
 void list_output::new_line() {
     reserve(2);
     buf_[used_++] = '\r';

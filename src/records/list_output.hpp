@@ -22,7 +22,11 @@ public:
 
     void open_unknown(int unit, std::string_view fixed_name) { sink.open_unknown(unit, fixed_name); }
 
-    void begin();
+    void begin() {
+        col_ = 0;
+        at_line_start_ = true;
+        prev_ = kind::none;
+    }
     void put(std::string_view text);
     void put(int32_t v) { put_number(v, int_field_width); }
     void put(double v) { put_number(v, real_field_width); }
