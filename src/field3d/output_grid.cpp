@@ -67,33 +67,46 @@ void sample_field(run_state& s) {
     grid_array& out_x = electric ? f.Ex : f.Bx;
     grid_array& out_y = electric ? f.Ey : f.By;
     grid_array& out_z = electric ? f.Ez : f.Bz;
-    for (int i = 1; i <= grid_nx; ++i) {
-        const double x = g.x_grid[static_cast<size_t>(i)];
-        for (int j = 1; j <= grid_ny; ++j) {
-            const double y = g.y_grid[static_cast<size_t>(j)];
+    // The nodes in storage order, z slice by z slice, so that the stores run through the arrays
+    // and the map rows of one slice are read together; the radial halves of the 25 x 25 columns
+    // computed before.
+    struct radial_part {
+        bool inside, off_axis;
+        size_t column;  // of the centre node
+        radial_weights w;
+        double x, y, r;
+    };
+    std::array<radial_part, grid_nx * grid_ny> across;
+    for (int j = 1; j <= grid_ny; ++j) {
+        const double y = g.y_grid[static_cast<size_t>(j)];
+        for (int i = 1; i <= grid_nx; ++i) {
+            const double x = g.x_grid[static_cast<size_t>(i)];
             const double r = std::sqrt(x * x + y * y);
             const axis_stencil radial = radial_stencil(s.map, r);
-            const radial_weights wr = weights_along_r(radial.offset);
-            const size_t column = radial.inside ? static_cast<size_t>(radial.centre - 1) : 0;
-            const bool off_axis = r > 1e-12;
-            for (int k = 1; k <= grid_nz; ++k) {
-                const axial_part& a = along_z[static_cast<size_t>(k)];
-                double e_r = 0, e_z = 0;
-                if (radial.inside && a.inside) {
-                    const stencil_weights w = combine(wr, a.w);
-                    e_r = approximate(radial_map + a.row + column, w);
-                    e_z = approximate(axial_map + a.row + column, w);
-                }
-                const size_t at = grid_array::at(i, j, k);
-                if (off_axis) {
-                    out_x.v[at] = (x * e_r) / r;
-                    out_y.v[at] = (y * e_r) / r;
-                } else {
-                    out_x.v[at] = 0;
-                    out_y.v[at] = 0;
-                }
-                out_z.v[at] = e_z;
+            across[grid_array::at(i, j, 1)] = {radial.inside, r > 1e-12, radial.inside ? static_cast<size_t>(radial.centre - 1) : 0,
+                                               weights_along_r(radial.offset), x, y, r};
+        }
+    }
+    for (int k = 1; k <= grid_nz; ++k) {
+        const axial_part& a = along_z[static_cast<size_t>(k)];
+        const size_t slice = grid_array::at(1, 1, k);
+        for (size_t n = 0; n < across.size(); ++n) {
+            const radial_part& p = across[n];
+            double e_r = 0, e_z = 0;
+            if (p.inside && a.inside) {
+                const stencil_weights w = combine(p.w, a.w);
+                e_r = approximate(radial_map + a.row + p.column, w);
+                e_z = approximate(axial_map + a.row + p.column, w);
             }
+            const size_t at = slice + n;
+            if (p.off_axis) {
+                out_x.v[at] = (p.x * e_r) / p.r;
+                out_y.v[at] = (p.y * e_r) / p.r;
+            } else {
+                out_x.v[at] = 0;
+                out_y.v[at] = 0;
+            }
+            out_z.v[at] = e_z;
         }
     }
 }
