@@ -3,7 +3,7 @@
 #include "field3d/eb2d_appr.hpp"
 #include "records/list_input.hpp"
 #include "records/number_fields.hpp"
-#include "run/run_state.hpp"
+#include "state/run_state.hpp"
 
 #include <benchmark/benchmark.h>
 

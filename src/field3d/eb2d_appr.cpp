@@ -35,9 +35,7 @@ void evaluate_kind(const map_array& radial_map, const map_array& axial_map, cons
                    const axis_stencil& axial, double cyl[3]) {
     cyl[0] = cyl[1] = cyl[2] = 0;
     if (!radial.inside || !axial.inside) return;
-    const double p = radial.offset, q = axial.offset;
-    const double p2 = p * p, q2 = q * q;
-    const stencil_weights w{(1 - p2) - q2, (p + p2) / 2, (p2 - p) / 2, (q + q2) / 2, (q2 - q) / 2, (p * q) / 4};
+    const stencil_weights w = combine(weights_along_r(radial.offset), weights_along_z(axial.offset));
     const int32_t ir = radial.centre, iz = axial.centre;
     cyl[0] = approximate(&radial_map(ir, iz), w);
     cyl[2] = approximate(&axial_map(ir, iz), w);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "run/run_state.hpp"
+#include "state/run_state.hpp"
 
 #include <cstddef>
 
@@ -31,6 +31,27 @@ void evaluate_stencil(const field_map& m, const axis_stencil& radial, const axis
 struct stencil_weights {
     double w0, wrp, wrm, wzp, wzm, wx;
 };
+
+// The weights that depend on one offset alone, and the six from both: EB2D_APPR and the sampling
+// pass (which computes the first once per radius and once per z) share them, so that both give
+// the same results bit for bit.
+struct radial_weights {
+    double p, one_less_p2, wrp, wrm;
+};
+struct axial_weights {
+    double q, q2, wzp, wzm;
+};
+inline radial_weights weights_along_r(double p) {
+    const double p2 = p * p;
+    return {p, 1 - p2, (p + p2) / 2, (p2 - p) / 2};
+}
+inline axial_weights weights_along_z(double q) {
+    const double q2 = q * q;
+    return {q, q2, (q + q2) / 2, (q2 - q) / 2};
+}
+inline stencil_weights combine(const radial_weights& r, const axial_weights& a) {
+    return {r.one_less_p2 - a.q2, r.wrp, r.wrm, a.wzp, a.wzm, (r.p * a.q) / 4};
+}
 
 inline double approximate(const double* c, const stencil_weights& w) {
     constexpr ptrdiff_t up = map_nr_max;

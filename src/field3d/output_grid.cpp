@@ -46,20 +46,19 @@ void sample_field(run_state& s) {
     s.console.line(int32_t{grid_nz}, g.zmws[0], g.zmws[1]);
 
     // EB2D_APPR at every node, its two halves computed once per radius and once per z, and so
-    // the weights that depend on one offset alone: the same operations on the same operands, so
-    // the same results. Only the kind of field the table holds is evaluated and stored: the
+    // the weights that depend on one offset alone (the same functions EB2D_APPR calls, so the
+    // same results). Only the kind of field the table holds is evaluated and stored: the
     // arrays of the other kind are never written to a file, and they stay as zero as the table
     // left their maps.
     struct axial_part {
         bool inside;
         size_t row;  // of the centre node, from the map's first
-        double q, q2, wzp, wzm;
+        axial_weights w;
     };
     std::array<axial_part, grid_nz + 1> along_z;
     for (size_t k = 1; k <= grid_nz; ++k) {
         const axis_stencil a = axial_stencil(s.map, g.z_grid[k]);
-        const double q = a.offset, q2 = q * q;
-        along_z[k] = {a.inside, map_nr_max * static_cast<size_t>(a.inside ? a.centre - 1 : 0), q, q2, (q + q2) / 2, (q2 - q) / 2};
+        along_z[k] = {a.inside, map_nr_max * static_cast<size_t>(a.inside ? a.centre - 1 : 0), weights_along_z(a.offset)};
     }
     const bool electric = c.iflag_EH == 0;
     const double* radial_map = (electric ? s.map.Er_map : s.map.Br_map).v.data();
@@ -68,34 +67,46 @@ void sample_field(run_state& s) {
     grid_array& out_x = electric ? f.Ex : f.Bx;
     grid_array& out_y = electric ? f.Ey : f.By;
     grid_array& out_z = electric ? f.Ez : f.Bz;
-    for (int i = 1; i <= grid_nx; ++i) {
-        const double x = g.x_grid[static_cast<size_t>(i)];
-        for (int j = 1; j <= grid_ny; ++j) {
-            const double y = g.y_grid[static_cast<size_t>(j)];
+    // The nodes in storage order, z slice by z slice, so that the stores run through the arrays
+    // and the map rows of one slice are read together; the radial halves of the 25 x 25 columns
+    // computed before.
+    struct radial_part {
+        bool inside, off_axis;
+        size_t column;  // of the centre node
+        radial_weights w;
+        double x, y, r;
+    };
+    std::array<radial_part, grid_nx * grid_ny> across;
+    for (int j = 1; j <= grid_ny; ++j) {
+        const double y = g.y_grid[static_cast<size_t>(j)];
+        for (int i = 1; i <= grid_nx; ++i) {
+            const double x = g.x_grid[static_cast<size_t>(i)];
             const double r = std::sqrt(x * x + y * y);
             const axis_stencil radial = radial_stencil(s.map, r);
-            const double p = radial.offset, p2 = p * p;
-            const double one_less_p2 = 1 - p2, wrp = (p + p2) / 2, wrm = (p2 - p) / 2;
-            const size_t column = radial.inside ? static_cast<size_t>(radial.centre - 1) : 0;
-            const bool off_axis = r > 1e-12;
-            for (int k = 1; k <= grid_nz; ++k) {
-                const axial_part& a = along_z[static_cast<size_t>(k)];
-                double e_r = 0, e_z = 0;
-                if (radial.inside && a.inside) {
-                    const stencil_weights w{one_less_p2 - a.q2, wrp, wrm, a.wzp, a.wzm, (p * a.q) / 4};
-                    e_r = approximate(radial_map + a.row + column, w);
-                    e_z = approximate(axial_map + a.row + column, w);
-                }
-                const size_t at = grid_array::at(i, j, k);
-                if (off_axis) {
-                    out_x.v[at] = (x * e_r) / r;
-                    out_y.v[at] = (y * e_r) / r;
-                } else {
-                    out_x.v[at] = 0;
-                    out_y.v[at] = 0;
-                }
-                out_z.v[at] = e_z;
+            across[grid_array::at(i, j, 1)] = {radial.inside, r > 1e-12, radial.inside ? static_cast<size_t>(radial.centre - 1) : 0,
+                                               weights_along_r(radial.offset), x, y, r};
+        }
+    }
+    for (int k = 1; k <= grid_nz; ++k) {
+        const axial_part& a = along_z[static_cast<size_t>(k)];
+        const size_t slice = grid_array::at(1, 1, k);
+        for (size_t n = 0; n < across.size(); ++n) {
+            const radial_part& p = across[n];
+            double e_r = 0, e_z = 0;
+            if (p.inside && a.inside) {
+                const stencil_weights w = combine(p.w, a.w);
+                e_r = approximate(radial_map + a.row + p.column, w);
+                e_z = approximate(axial_map + a.row + p.column, w);
             }
+            const size_t at = slice + n;
+            if (p.off_axis) {
+                out_x.v[at] = (p.x * e_r) / p.r;
+                out_y.v[at] = (p.y * e_r) / p.r;
+            } else {
+                out_x.v[at] = 0;
+                out_y.v[at] = 0;
+            }
+            out_z.v[at] = e_z;
         }
     }
 }

@@ -28,7 +28,14 @@ void load_rows(run_state& s, text_input& in) {
     const list_item row[4] = {item(tab_c1), item(tab_c2), item(tab_f1), item(tab_f2)};
     for (int32_t iz = 1; iz <= m.Nz; ++iz) {
         for (int32_t ir = 1; ir <= m.Nr; ++ir) {
-            read_list(in, row, 4);
+            if (double v[4]; read_row_by_layout(in, v)) {
+                tab_c1 = v[0];
+                tab_c2 = v[1];
+                tab_f1 = v[2];
+                tab_f2 = v[3];
+            } else {
+                read_list(in, row, 4);
+            }
             radial(ir, iz) = tab_f1 * scale;
             axial(ir, iz) = tab_f2 * scale;
         }

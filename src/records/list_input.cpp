@@ -1,7 +1,7 @@
 #include "records/list_input.hpp"
 
 #include "records/failure.hpp"
-#include "records/list_input_reals.hpp"
+#include "records/numbers/read_real.hpp"
 
 #include <charconv>
 #include <cmath>
@@ -160,12 +160,13 @@ void read_fixed(line_source& in, char* out, size_t len) {
 
 namespace {
 
-// The general rules, from position `pos` of `line` with `filled` items already filled: null
-// values, repeat counts, slashes, values of every form and statements over several lines.
-[[gnu::noinline]] void read_list_general(line_source& in, const list_item* items, size_t count, std::string_view line,
-                                         size_t pos, size_t filled) {
-    thread_local std::string scratch;
-    bool after_comma = filled == 0;  // a comma at the very start of the statement gives a null value
+// The general rules, from the start of the statement's first line: null values, repeat counts,
+// slashes, values of every form and statements over several lines.
+[[gnu::noinline]] void read_list_general(line_source& in, const list_item* items, size_t count, std::string_view line) {
+    std::string scratch;  // for the constants the library conversion does not read as written
+    size_t pos = 0;
+    size_t filled = 0;
+    bool after_comma = true;  // a comma at the very start of the statement gives a null value
     while (filled < count) {
         while (pos < line.size() && blank(line[pos])) ++pos;
         if (pos == line.size()) {
@@ -183,7 +184,7 @@ namespace {
         if (ch == '/') return;
 
         if (items[filled].type == list_item::kind::real) {
-            const plain_real::scanned r = plain_real::scan(line.data() + pos);
+            const numbers::scanned r = numbers::scan(line.data() + pos);
             if (r.end != nullptr && (r.end == line.data() + line.size() || blank(*r.end))) {
                 *static_cast<double*>(items[filled++].target) = r.value;
                 pos = static_cast<size_t>(r.end - line.data());
@@ -221,17 +222,26 @@ namespace {
 // the line end or by a blank or tab and the rest of the line. The line is taken, LF included,
 // and true returned; false leaves the position where it was for the general rules, which read
 // the line again from its start and store the same values into the items stored here.
+// A row with the layout of the last row read so is read by that layout; a row read value by
+// value becomes the layout for the next.
 bool read_plain_row(line_source& in, const list_item* items, size_t count) {
-    const char* p = in.ahead();
+    const char* const start = in.ahead();
     const char* const end = in.ahead_end();
-    if (p == end || count == 0) return false;
+    if (start == end || count == 0) return false;
+    const auto real = [&](size_t k) { return items[k].type == list_item::kind::real; };
+    const bool row = count == numbers::row_values && real(0) && real(1) && real(2) && real(3);
+    if (double v[numbers::row_values]; row && read_row_by_layout(in, v)) {
+        for (size_t k = 0; k < numbers::row_values; ++k) *static_cast<double*>(items[k].target) = v[k];
+        return true;
+    }
+    const char* p = start;
     for (size_t k = 0; k < count; ++k) {
         while (*p == ' ') ++p;
         if (*p == '\t') {
             while (blank(*p)) ++p;
         }
-        if (items[k].type != list_item::kind::real) return false;
-        const plain_real::scanned r = plain_real::scan(p);
+        if (!real(k)) return false;
+        const numbers::scanned r = numbers::scan(p);
         p = r.end;
         // Stored only once it is known to end where a value may: "2*" is no value 2, but two nulls.
         if (p == nullptr || !(blank(*p) || *p == '\n' || (*p == '\r' && p[1] == '\n'))) return false;
@@ -243,6 +253,7 @@ bool read_plain_row(line_source& in, const list_item* items, size_t count) {
         if (lf == nullptr) return false;
     }
     in.take_ahead(lf + 1);
+    if (row) numbers::learn_row(in.row_layout, start, lf);
     return true;
 }
 
@@ -252,7 +263,7 @@ void read_list(line_source& in, const list_item* items, size_t count) {
     if (read_plain_row(in, items, count)) return;
     std::string_view line;
     if (!in.next_line(line)) fail(in, msg_end_of_file);
-    read_list_general(in, items, count, line, 0, 0);
+    read_list_general(in, items, count, line);
 }
 
 }  // namespace p2k

@@ -6,12 +6,6 @@ namespace p2k {
 
 list_output::list_output() : buf_(std::make_unique_for_overwrite<char[]>(block)) {}
 
-void list_output::begin() {
-    col_ = 0;
-    at_line_start_ = true;
-    prev_ = kind::none;
-}
-
 void list_output::new_line() {
     reserve(2);
     buf_[used_++] = '\r';
@@ -48,15 +42,7 @@ void list_output::put(std::string_view text) {
 void list_output::put(const double* v, size_t n) {
     // A line of three at the start of a line, with a value after it, ends as new_line would.
     if (col_ == 0) {
-        for (; n > 3; v += 3, n -= 3) {
-            reserve(line_of_three);
-            char* p = buf_.get() + used_;
-            format_real24(v[0], p);
-            format_real24(v[1], p + real_field_width);
-            format_real24(v[2], p + 2 * real_field_width);
-            std::memcpy(p + 3 * real_field_width, "\r\n", 2);
-            used_ += line_of_three;
-        }
+        for (; n > 3; v += 3, n -= 3) put_line_of_three(v);
     }
     for (size_t i = 0; i < n; ++i) put(v[i]);
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <type_traits>
 
 namespace p2k {
 
@@ -21,7 +22,11 @@ public:
 
     void open_unknown(int unit, std::string_view fixed_name) { sink.open_unknown(unit, fixed_name); }
 
-    void begin();
+    void begin() {
+        col_ = 0;
+        at_line_start_ = true;
+        prev_ = kind::none;
+    }
     void put(std::string_view text);
     void put(int32_t v) { put_number(v, int_field_width); }
     void put(double v) { put_number(v, real_field_width); }
@@ -29,26 +34,18 @@ public:
     void put(const double* v, size_t n);
     void end();
 
-    // A statement of three reals, one line.
-    void line(double a, double b, double c) {
-        reserve(line_of_three);
-        char* p = buf_.get() + used_;
-        format_real24(a, p);
-        format_real24(b, p + real_field_width);
-        format_real24(c, p + 2 * real_field_width);
-        std::memcpy(p + 3 * real_field_width, "\r\n", 2);
-        used_ += line_of_three;
-        col_ = 0;
-        at_line_start_ = true;
-        prev_ = kind::none;
-    }
-
-    // One whole statement.
+    // One whole statement. Three reals fill one line exactly: written as one, with the same bytes.
     template <typename... T>
     void line(const T&... values) {
-        begin();
-        (put(values), ...);
-        end();
+        if constexpr (sizeof...(T) == 3 && (std::is_same_v<T, double> && ...)) {
+            const double v[3] = {values...};
+            begin();
+            put_line_of_three(v);
+        } else {
+            begin();
+            (put(values), ...);
+            end();
+        }
     }
 
     // Hands the buffered bytes to the sink.
@@ -76,6 +73,17 @@ private:
         prev_ = kind::number;
     }
     void new_line();  // ends the current line and starts the next
+    // Three reals from the start of a line (col_ 0, at_line_start_ set), and its end: the line
+    // state is the same afterwards.
+    void put_line_of_three(const double* v) {
+        reserve(line_of_three);
+        char* p = buf_.get() + used_;
+        format_real24(v[0], p);
+        format_real24(v[1], p + real_field_width);
+        format_real24(v[2], p + 2 * real_field_width);
+        std::memcpy(p + 3 * real_field_width, "\r\n", 2);
+        used_ += line_of_three;
+    }
     void reserve(size_t n) {
         if (block - used_ < n + 2) flush();
     }

@@ -34,11 +34,6 @@ void output_sink::attach(int unit_, int fd, std::string name) {
 void output_sink::write_failed(int err) const { throw io_failure(msg_write_error, unit, file, err); }
 
 void output_sink::write(const void* data, size_t n) {
-    if (capture_ != nullptr) {
-        capture_->append(static_cast<const char*>(data), n);
-        pos_ += n;
-        return;
-    }
     if (read_only_) throw io_failure(msg_write_readonly, unit, file);
     const char* p = static_cast<const char*>(data);
     while (n > 0) {
@@ -55,10 +50,6 @@ void output_sink::write(const void* data, size_t n) {
 }
 
 void output_sink::patch(uint64_t offset, const void* data4) {
-    if (capture_ != nullptr) {
-        std::memcpy(capture_->data() + (capture_->size() - (pos_ - offset)), data4, 4);
-        return;
-    }
     ssize_t w;
     do w = ::pwrite(fd_, data4, 4, static_cast<off_t>(offset));
     while (w < 0 && errno == EINTR);

@@ -21,10 +21,7 @@ public:
     void open_unknown(int unit_, std::string_view fixed_name);
     // Writes to an inherited descriptor (the console).
     void attach(int unit_, int fd, std::string name);
-    // Bytes go to a string instead of a descriptor (tests).
-    void capture_into(std::string* text) { capture_ = text; }
-
-    bool is_open() const { return fd_ >= 0 || capture_ != nullptr; }
+    bool is_open() const { return fd_ >= 0; }
 
     // Appends at the current position of the stream.
     void write(const void* data, size_t n);
@@ -50,7 +47,6 @@ private:
     bool read_only_ = false;
     bool truncation_mark_ = false;
     uint64_t pos_ = 0;
-    std::string* capture_ = nullptr;
 };
 
 }  // namespace p2k

@@ -3,7 +3,7 @@
 namespace p2k {
 
 record_output::record_output(uint32_t subrecord_limit)
-    : limit_(subrecord_limit == 0 ? 1 : subrecord_limit), buf_(max_buffer) {}
+    : limit_(subrecord_limit == 0 ? 1 : subrecord_limit), buf_(buffer_size) {}
 
 void record_output::begin() {
     used_ = 0;
@@ -22,22 +22,14 @@ void record_output::write_buffer() {
 
 void record_output::append(const uint8_t* p, size_t n) {
     while (n > 0) {
-        if (used_ == cap_) {
-            if (cap_ < max_buffer) {
-                size_t grow = (cap_ / 8 + 15) / 16 * 16;
-                cap_ += grow < 512 ? 512 : grow;
-                if (cap_ > max_buffer) cap_ = max_buffer;
-            } else {
-                write_buffer();  // stream: the leading length is filled in at the end
-            }
-        }
-        if (used_ == 0 && cap_ == max_buffer && n >= cap_) {  // the same piece, without the copy
-            sink.write(p, cap_);
-            p += cap_;
-            n -= cap_;
+        if (used_ == buffer_size) write_buffer();  // stream: the leading length is filled in at the end
+        if (used_ == 0 && n >= buffer_size) {  // the same piece, without the copy
+            sink.write(p, buffer_size);
+            p += buffer_size;
+            n -= buffer_size;
             continue;
         }
-        size_t take = cap_ - used_ < n ? cap_ - used_ : n;
+        size_t take = buffer_size - used_ < n ? buffer_size - used_ : n;
         std::memcpy(buf_.data() + used_, p, take);
         used_ += take;
         p += take;

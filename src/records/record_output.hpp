@@ -1,7 +1,8 @@
 // Unformatted sequential output: one record per write statement, framed by a 4-byte
-// little-endian length before and after its data. Records are assembled in a buffer that grows
-// up to 51,200 bytes; longer records are streamed, with the leading length written afterwards,
-// and records beyond the subrecord limit are chained as subrecords with signed lengths.
+// little-endian length before and after its data. Records are assembled in a buffer of 51,200
+// bytes, allocated whole at the start (growing it in steps would change no byte and no write);
+// longer records are streamed, with the leading length written afterwards, and records beyond
+// the subrecord limit are chained as subrecords with signed lengths.
 #pragma once
 
 #include "records/output_sink.hpp"
@@ -17,8 +18,7 @@ namespace p2k {
 class record_output {
 public:
     static constexpr uint32_t default_subrecord_limit = 2147483647u;
-    static constexpr size_t initial_buffer = 2048;
-    static constexpr size_t max_buffer = 51200;
+    static constexpr size_t buffer_size = 51200;
 
     explicit record_output(uint32_t subrecord_limit = default_subrecord_limit);
     record_output(const record_output&) = delete;
@@ -65,7 +65,7 @@ private:
         for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
     }
     void put_bytes(const uint8_t* p, size_t n) {
-        if (cap_ - used_ >= n && limit_ - sub_len_ >= n) {
+        if (buffer_size - used_ >= n && limit_ - sub_len_ >= n) {
             std::memcpy(buf_.data() + used_, p, n);
             used_ += n;
             sub_len_ += n;
@@ -74,13 +74,12 @@ private:
         put_bytes_slow(p, n);
     }
     void put_bytes_slow(const uint8_t* p, size_t n);
-    void append(const uint8_t* p, size_t n);  // into the buffer, growing or streaming it
+    void append(const uint8_t* p, size_t n);  // into the buffer, streaming it when full
     void write_buffer();
     void finish_subrecord(bool more_follows);
 
     uint64_t limit_;
     std::vector<uint8_t> buf_;
-    size_t cap_ = initial_buffer;
     size_t used_ = 0;
     uint64_t sub_len_ = 0;     // data bytes of the current subrecord
     uint64_t sub_start_ = 0;   // stream offset of its leading length

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "run/run_state.hpp"
+#include "state/run_state.hpp"
 
 namespace p2k {
 

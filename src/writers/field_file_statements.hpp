@@ -2,7 +2,7 @@
 // either the record layer or list-directed output.
 #pragma once
 
-#include "run/run_state.hpp"
+#include "state/run_state.hpp"
 
 #include <string_view>
 

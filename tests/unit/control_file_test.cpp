@@ -24,8 +24,7 @@ TEST(ControlFile, ReadsTheTwelveSteps) {
                         "2.5d0\n"
                         "-1\n"
                         "not read: abc\n");
-    std::string console;
-    run_state& s = testing::fresh_state(console);
+    run_state& s = testing::fresh_state();
     read_control_file(s);
     const run_control& c = s.control;
     EXPECT_EQ(name_of(c), "  two blanks.txt" + std::string(64, ' '));
@@ -40,14 +39,13 @@ TEST(ControlFile, ReadsTheTwelveSteps) {
     EXPECT_EQ(c.aper, 0.5);
     EXPECT_EQ(c.scale_E, 2.5);
     EXPECT_EQ(c.scale_B, -1.0);
-    EXPECT_EQ(console, "");
+    EXPECT_EQ(testing::console_text(s), "");
 }
 
 TEST(ControlFile, ShortFlagLineShiftsLaterValues) {
     testing::scratch_dir dir;
     testing::write_file(control_file_name, "a\nb\nt.txt\n0\n0\n6\n1\n0 0\n3.9\n3.8\n2.5\n1\n2.0 extra\n");
-    std::string console;
-    run_state& s = testing::fresh_state(console);
+    run_state& s = testing::fresh_state();
     read_control_file(s);
     EXPECT_EQ(s.control.ksym_z, 3);
     EXPECT_EQ(s.control.d_elm, 3.8);
@@ -60,8 +58,7 @@ TEST(ControlFile, LongNameCutAndSlashKeepsZero) {
     testing::scratch_dir dir;
     const std::string name(85, 'q');
     testing::write_file(control_file_name, "\n\n" + name + "\n0\n0\n1\n0\n1 /\n1\n1\n1\n1");
-    std::string console;
-    run_state& s = testing::fresh_state(console);
+    run_state& s = testing::fresh_state();
     read_control_file(s);
     EXPECT_EQ(name_of(s.control), std::string(80, 'q'));
     EXPECT_EQ(s.control.ksym_x, 1);
@@ -72,8 +69,7 @@ TEST(ControlFile, LongNameCutAndSlashKeepsZero) {
 
 TEST(ControlFile, Failures) {
     testing::scratch_dir dir;
-    std::string console;
-    run_state& s = testing::fresh_state(console);
+    run_state& s = testing::fresh_state();
     int unit = 0;
     std::string file;
     EXPECT_EQ(failure_number([&] { read_control_file(s); }, &unit, &file), msg_file_not_found);

@@ -117,13 +117,39 @@ TEST(Driver, StopsExitWithOneAndLeaveNoFile) {
 TEST(Driver, FailureAfterConsoleOutputFlushesTheConsoleFirst) {
     testing::scratch_dir dir;
     write_file(control_file_name, control("nodir/t.txt", 0, 0, 1, 0));
-    std::string console;
-    run_state& s = testing::fresh_state(console);
+    run_state& s = testing::fresh_state();
     int fd = ::open("err.txt", O_CREAT | O_TRUNC | O_WRONLY, 0644);
     EXPECT_EQ(run_conversion(s, fd), 29);
     ::close(fd);
-    EXPECT_EQ(console, "  Reading file: nodir/t.txt\r\n");
+    EXPECT_EQ(testing::console_file().text(), "  Reading file: nodir/t.txt\r\n");  // flushed by the run
     EXPECT_EQ(read_file("err.txt"), "runerr: severe (29): file not found, unit 2, file " + dir.path() + "/nodir/t.txt\r\n");
+}
+
+// --help and --version answer and leave the folder as it is, control file and all; any other
+// argument is ignored and the conversion runs.
+TEST(Driver, HelpAndVersionTouchNoFile) {
+    const struct {
+        const char* arguments;
+        std::string out_starts;
+        bool converts, points_at_manual;
+    } cases[] = {
+        {"--help", "Usage: poisson_to_kavro\n", false, true},
+        {"-h", "Usage: poisson_to_kavro\n", false, true},
+        {"extra --version", std::string("poisson_to_kavro ") + P2K_VERSION + "\n", false, false},
+        {"--verbose", "  Reading file: t.txt\r\n", true, false},
+    };
+    for (const auto& c : cases) {
+        testing::scratch_dir dir;
+        write_file("t.txt", testing::poisson_table({}));
+        write_file(control_file_name, control("t.txt", 0, 0, 1, 0));
+        write_file("eh_EMS.#01", "old");
+        const testing::binary_run r = run_binary(c.arguments);
+        EXPECT_EQ(r.status, 0) << c.arguments;
+        EXPECT_EQ(r.err, "") << c.arguments;
+        EXPECT_EQ(r.out.substr(0, c.out_starts.size()), c.out_starts) << c.arguments;
+        EXPECT_EQ(r.out.find("man poisson_to_kavro") != std::string::npos, c.points_at_manual) << c.arguments;
+        EXPECT_EQ(read_file("eh_EMS.#01") == "old", !c.converts) << c.arguments;
+    }
 }
 
 TEST(Driver, OutputDirectoryMissingOrUnwritable) {

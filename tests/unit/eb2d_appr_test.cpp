@@ -12,7 +12,7 @@ namespace {
 template <typename F>
 run_state& map_of(int nr, int nz, double dr, double dz, F f) {
     static std::string console;
-    run_state& s = testing::fresh_state(console);
+    run_state& s = testing::fresh_state();
     field_map& m = s.map;
     m.Nr = nr;
     m.Nz = nz;

@@ -80,13 +80,13 @@ TEST(IntField, RightJustified) {
 
 class ListOutputLines : public ::testing::Test {
 protected:
-    ListOutputLines() { out.sink.capture_into(&text); }
+    ListOutputLines() { out.sink.attach(7, file.fd(), "memory"); }
     std::string flushed() {
         out.flush();
-        return text;
+        return file.text();
     }
+    testing::memory_file file;
     list_output out;
-    std::string text;
 };
 
 TEST_F(ListOutputLines, TextRealsAndIntegerOnOneLine) {
@@ -130,8 +130,9 @@ TEST_F(ListOutputLines, BlockOfRealsMatchesSingleValues) {
         for (size_t n : {size_t{1}, size_t{2}, size_t{3}, size_t{4}, size_t{6}, size_t{7}, size_t{8}}) {
             std::string single, block;
             for (std::string* into : {&single, &block}) {
+                testing::memory_file file;
                 list_output u;
-                u.sink.capture_into(into);
+                u.sink.attach(7, file.fd(), "memory");
                 u.begin();
                 if (lead == 1) u.put(std::string_view(" label"));
                 if (lead == 2) u.put(int32_t{42});
@@ -139,6 +140,7 @@ TEST_F(ListOutputLines, BlockOfRealsMatchesSingleValues) {
                 else for (size_t i = 0; i < n; ++i) u.put(v[i]);
                 u.end();
                 u.flush();
+                *into = file.text();
             }
             EXPECT_EQ(block, single) << lead << " " << n;
         }

@@ -8,8 +8,8 @@ namespace {
 
 // A 2 x 3 table (Nr = 2 would be rejected by the reader; preparation itself does not care)
 // whose values name their node: F(ir, iz) = base + 10 ir + iz.
-run_state& three_row_table(std::string& console, int32_t kmirror_z) {
-    run_state& s = testing::fresh_state(console);
+run_state& three_row_table(int32_t kmirror_z) {
+    run_state& s = testing::fresh_state();
     field_map& m = s.map;
     m.Nr = 2;
     m.Nz = 3;
@@ -43,8 +43,7 @@ TEST(MapPrepare, MirrorRowsOfTheFourModes) {
     // Only the maps of the table's kind are mirrored; the other two are left as they were.
     for (const auto& md : modes)
         for (int32_t iflag_EH : {0, 1}) {
-            std::string console;
-            run_state& s = three_row_table(console, md.kmirror_z);
+            run_state& s = three_row_table(md.kmirror_z);
             s.control.iflag_EH = iflag_EH;
             prepare_map(s);
             const field_map& m = s.map;
@@ -73,8 +72,7 @@ TEST(MapPrepare, MirrorRowsOfTheFourModes) {
 
 TEST(MapPrepare, OtherModesLeaveTheMapAsRead) {
     for (int32_t k : {0, 3, -3, 99}) {
-        std::string console;
-        run_state& s = three_row_table(console, k);
+        run_state& s = three_row_table(k);
         prepare_map(s);
         EXPECT_EQ(s.map.Nz, 3);
         EXPECT_EQ(s.map.Zmax, 1.0);
@@ -84,8 +82,7 @@ TEST(MapPrepare, OtherModesLeaveTheMapAsRead) {
 }
 
 TEST(MapPrepare, MirroredZeroBecomesNegativeZero) {
-    std::string console;
-    run_state& s = three_row_table(console, 1);
+    run_state& s = three_row_table(1);
     s.map.Ez_map(1, 3) = 0.0;  // table row 3 becomes final row 5, mirrored into row 1
     prepare_map(s);
     EXPECT_TRUE(std::signbit(s.map.Ez_map(1, 1)));
@@ -93,8 +90,7 @@ TEST(MapPrepare, MirroredZeroBecomesNegativeZero) {
 }
 
 TEST(MapPrepare, NodeCoordinatesAndReport) {
-    std::string console;
-    run_state& s = testing::fresh_state(console);
+    run_state& s = testing::fresh_state();
     field_map& m = s.map;
     m.Nr = 11;
     m.Nz = 3;
@@ -108,7 +104,7 @@ TEST(MapPrepare, NodeCoordinatesAndReport) {
     for (int ir = 1; ir <= 11; ++ir) EXPECT_EQ(m.r_node[static_cast<size_t>(ir)], (ir - 1) * ((1.1 - 0.1) / 10.0) + 0.1);
     EXPECT_EQ(m.z_node[1], -0.6);
     EXPECT_EQ(m.z_node[3], 2 * ((0.6 - -0.6) / 4.0) + -0.6);
-    s.console.flush();
+    const std::string console = testing::console_text(s);
     EXPECT_EQ(console,
               "  Full Input Grid parameters \r\n"
               "  Zmin, Zmax, Nz =  -0.600000000000000       0.600000000000000                5\r\n"

@@ -10,8 +10,8 @@ namespace p2k {
 namespace {
 
 // A uniform radial field E_r = 1 + r, E_z = z, B_r = 2, B_z = -1 on r in [rmin, rmin + 4], z in [-4, 4].
-run_state& linear_map(std::string& console, double rmin) {
-    run_state& s = testing::fresh_state(console);
+run_state& linear_map(double rmin) {
+    run_state& s = testing::fresh_state();
     field_map& m = s.map;
     m.Nr = 5;
     m.Nz = 9;
@@ -38,8 +38,7 @@ TEST(OutputGrid, LimitsStepsAndReport) {
         {-7, 0, 1, 0, 0, 0.125, 0.1},
     };
     for (const auto& c : cases) {
-        std::string console;
-        run_state& s = linear_map(console, 0);
+        run_state& s = linear_map(0);
         s.control.aper = 3;
         s.control.d_elm = 40;
         s.control.ksym_x = c.ksym_x;
@@ -55,12 +54,11 @@ TEST(OutputGrid, LimitsStepsAndReport) {
         for (size_t n = 1; n <= 25; ++n) EXPECT_EQ(g.x_grid[n], static_cast<double>(n - 1) * c.x_step + c.x_lower);
         for (size_t n = 1; n <= 201; ++n) EXPECT_EQ(g.z_grid[n], static_cast<double>(n - 1) * ((20.0 - c.z_lower) / 200.0) + c.z_lower);
     }
-    std::string console;
-    run_state& s = linear_map(console, 0);
+    run_state& s = linear_map(0);
     s.control.aper = 3;
     s.control.d_elm = 40;
     sample_field(s);
-    s.console.flush();
+    const std::string console = testing::console_text(s);
     EXPECT_EQ(console,
               "  Kavro grid and other info \r\n"
               "          25  -3.00000000000000        3.00000000000000     \r\n"
@@ -69,8 +67,8 @@ TEST(OutputGrid, LimitsStepsAndReport) {
 }
 
 // The map sampled as a table of kind iflag_EH: only that kind's three arrays are filled.
-run_state& sampled(std::string& console, double rmin, int32_t iflag_EH, double aper, double d_elm) {
-    run_state& s = linear_map(console, rmin);
+run_state& sampled(double rmin, int32_t iflag_EH, double aper, double d_elm) {
+    run_state& s = linear_map(rmin);
     s.control.iflag_EH = iflag_EH;
     s.control.aper = aper;
     s.control.d_elm = d_elm;
@@ -85,8 +83,7 @@ run_state& sampled(std::string& console, double rmin, int32_t iflag_EH, double a
 TEST(OutputGrid, CartesianComponentsAreRadialAndZeroOnTheAxis) {
     // E_r = 1 + r and E_z = z; B_r = 2 and B_z = -1.
     for (int32_t iflag_EH : {0, 1}) {
-        std::string console;
-        run_state& s = sampled(console, 0, iflag_EH, 2, 6);
+        run_state& s = sampled(0, iflag_EH, 2, 6);
         const output_grid& g = s.grid;
         const field_3d& f = s.field;
         const grid_array& fx = iflag_EH == 0 ? f.Ex : f.Bx;
@@ -114,8 +111,7 @@ TEST(OutputGrid, CartesianComponentsAreRadialAndZeroOnTheAxis) {
 TEST(OutputGrid, OutsideTheMapZeroWithTheFormulasSign) {
     // The axis lies outside the map (r from 0.5), the corners beyond r = 4.5, z beyond +-4.
     for (int32_t iflag_EH : {0, 1}) {
-        std::string console;
-        run_state& s = sampled(console, 0.5, iflag_EH, 4, 10);
+        run_state& s = sampled(0.5, iflag_EH, 4, 10);
         const field_3d& f = s.field;
         const grid_array& fx = iflag_EH == 0 ? f.Ex : f.Bx;
         const grid_array& fy = iflag_EH == 0 ? f.Ey : f.By;
@@ -144,8 +140,7 @@ TEST(OutputGrid, EveryNodeIsEB2DApprBitForBit) {
     };
     for (const grid_case& c : {grid_case{0, 3.5, 9, 0}, grid_case{0.5, 1.7, 7.3, 0}, grid_case{0, 2.2, 8, 1}}) {
         for (int32_t iflag_EH : {0, 1}) {
-            std::string console;
-            run_state& s = linear_map(console, c.rmin);
+            run_state& s = linear_map(c.rmin);
             field_map& m = s.map;
             for (size_t n = 0; n < m.Er_map.v.size(); ++n) {
                 m.Er_map.v[n] = std::sin(0.37 * static_cast<double>(n)) * 3.1;
@@ -183,8 +178,7 @@ TEST(OutputGrid, EveryNodeIsEB2DApprBitForBit) {
 }
 
 TEST(OutputGrid, ZeroApertureSamplesTheAxis) {
-    std::string console;
-    run_state& s = sampled(console, 0, 1, 0, 2);
+    run_state& s = sampled(0, 1, 0, 2);
     for (size_t n = 0; n < s.field.Bx.v.size(); ++n) {
         ASSERT_EQ(s.field.Bx.v[n], 0.0);
         ASSERT_EQ(s.field.By.v[n], 0.0);
@@ -208,19 +202,17 @@ TEST(OutputGrid, LengthsWhoseStepOverflowsAreRejected) {
         {-1e308, 1, " Output grid rejected: aper = -1e+308 gives a grid step that is not finite"},
     };
     for (const auto& c : cases) {
-        std::string console;
-        run_state& s = linear_map(console, 0);
+        run_state& s = linear_map(0);
         s.control.aper = c.aper;
         s.control.d_elm = c.d_elm;
         int status = 0;
         EXPECT_EQ(testing::stop_message([&] { sample_field(s); }, &status), c.message);
         EXPECT_EQ(status, 1);
-        s.console.flush();
+        const std::string console = testing::console_text(s);
         EXPECT_EQ(console, "");
     }
     // the largest lengths that still give finite nodes are accepted
-    std::string console;
-    run_state& s = linear_map(console, 0);
+    run_state& s = linear_map(0);
     s.control.aper = 8e307;
     s.control.d_elm = 1.7976931348623157e308;
     sample_field(s);

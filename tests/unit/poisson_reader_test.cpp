@@ -15,12 +15,11 @@ TEST(PoissonReader, ReportsCentresAndLoadsScaledRows) {
     t.r_intervals = 9;
     t.z_intervals = 49;
     testing::write_file("table.txt", testing::poisson_table(t));
-    std::string console;
-    run_state& s = testing::fresh_state(console);
+    run_state& s = testing::fresh_state();
     testing::use_table(s, "  table.txt", 0, 2.0);
     s.control.scale_B = 5.0;
     read_poisson_table(s);
-    s.console.flush();
+    const std::string console = testing::console_text(s);
     EXPECT_EQ(console,
               "  Reading file:   table.txt\r\n"
               "  Input Grid parameters \r\n"
@@ -45,8 +44,7 @@ TEST(PoissonReader, ReportsCentresAndLoadsScaledRows) {
 TEST(PoissonReader, MagneticTableFillsTheMagneticMaps) {
     testing::scratch_dir dir;
     testing::write_file("t.txt", testing::poisson_table({}));
-    std::string console;
-    run_state& s = testing::fresh_state(console);
+    run_state& s = testing::fresh_state();
     testing::use_table(s, "t.txt", 1);
     s.control.scale_E = 7;
     s.control.scale_B = -1;
@@ -70,11 +68,10 @@ TEST(PoissonReader, CentringOfTheZRange) {
         t.zmin = c.zmin;
         t.zmax = c.zmax;
         testing::write_file("t.txt", testing::poisson_table(t));
-        std::string console;
-        run_state& s = testing::fresh_state(console);
+        run_state& s = testing::fresh_state();
         testing::use_table(s, "t.txt", 0);
         read_poisson_table(s);
-        s.console.flush();
+        const std::string console = testing::console_text(s);
         EXPECT_EQ(console.find("Shifted") != std::string::npos, c.line) << c.zmin;
         EXPECT_EQ(s.map.Zmin, c.want_min);
         EXPECT_EQ(s.map.Zmax, c.want_max);
@@ -97,8 +94,7 @@ TEST(PoissonReader, HeaderSearchAndRowLayout) {
                         "0 0 11 /\n"           // slash: the fourth keeps the row before's
                         "0 0 1 1\n0 0 1 1\n0 0 1 1\n";
     testing::write_file("t.txt", table);
-    std::string console;
-    run_state& s = testing::fresh_state(console);
+    run_state& s = testing::fresh_state();
     testing::use_table(s, "t.txt", 0);
     read_poisson_table(s);
     EXPECT_EQ(s.map.Rmax, 2.0);
@@ -114,8 +110,7 @@ TEST(PoissonReader, HeaderSearchAndRowLayout) {
 TEST(PoissonReader, FieldTypeStopComesBeforeAnyRow) {
     testing::scratch_dir dir;
     testing::write_file("t.txt", testing::poisson_table({}) + "garbage row\n");
-    std::string console;
-    run_state& s = testing::fresh_state(console);
+    run_state& s = testing::fresh_state();
     testing::use_table(s, "t.txt", 2);
     int status = 0;
     EXPECT_EQ(stop_message([&] { read_poisson_table(s); }, &status), " Not a valid Field Type (iflag_EH) ");
@@ -167,8 +162,7 @@ TEST(PoissonReader, TablesOutsideTheMapLimitsAreRejected) {
             table.replace(at, table.find('\n', at) - at, "intervals: " + std::to_string(c.t.r_intervals) + " 2");
         }
         testing::write_file("t.txt", table);
-        std::string console;
-        run_state& s = testing::fresh_state(console);
+        run_state& s = testing::fresh_state();
         testing::use_table(s, "t.txt", 0);
         s.control.kmirror_z = c.kmirror_z;
         int status = 0;
@@ -203,8 +197,7 @@ TEST(PoissonReader, Failures) {
     for (const auto& c : cases) {
         testing::scratch_dir dir;
         testing::write_file("t.txt", c.table);
-        std::string console;
-        run_state& s = testing::fresh_state(console);
+        run_state& s = testing::fresh_state();
         testing::use_table(s, "t.txt", 0);
         int unit = 0;
         std::string file;
@@ -216,13 +209,12 @@ TEST(PoissonReader, Failures) {
 
 TEST(PoissonReader, MissingTablePrintsTheNameFirst) {
     testing::scratch_dir dir;
-    std::string console;
-    run_state& s = testing::fresh_state(console);
+    run_state& s = testing::fresh_state();
     testing::use_table(s, "", 0);
     int unit = 0;
     std::string file;
     EXPECT_EQ(failure_number([&] { read_poisson_table(s); }, &unit, &file), msg_file_not_found);
-    s.console.flush();
+    const std::string console = testing::console_text(s);
     EXPECT_EQ(console, "  Reading file: \r\n");
     EXPECT_EQ(file, dir.path());
 }

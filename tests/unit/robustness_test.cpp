@@ -11,7 +11,7 @@
 #include "records/number_fields.hpp"
 #include "records/text_input.hpp"
 #include "run/control_file.hpp"
-#include "run/run_state.hpp"
+#include "state/run_state.hpp"
 #include "writers/output_naming.hpp"
 #include "test_support.hpp"
 
@@ -368,9 +368,8 @@ TEST(RobustPoissonTable, CapacityOfTheMap) {
         {2, 1, 1, true},        // 2 rows mirrored into 3
         {2, 0, -1, false},      // 1 row mirrored stays 1
     };
-    std::string console;
     for (const auto& c : cases) {
-        run_state& s = fresh_state(console);
+        run_state& s = fresh_state();
         const outcome o = read_table(s, table(c.nr, c.nz), c.kmirror_z);
         EXPECT_EQ(o.number, c.accepted ? 0 : -1) << c.nr << " x " << c.nz << " mirror " << c.kmirror_z << o.stop;
         if (!c.accepted) continue;
@@ -401,12 +400,11 @@ TEST(RobustPoissonTable, HeaderCountsNegativeZeroAndHugeAreRejectedBeforeAnyRow)
         {"-2 50", "51"},
         {"0 50", "51"},
     };
-    std::string console;
     for (const auto& c : cases) {
-        run_state& s = fresh_state(console);
+        run_state& s = fresh_state();
         // No rows follow: a reader that tried to load any would end in end-of-file instead.
         const outcome o = read_table(s, header(c.counts));
-        s.console.flush();
+        const std::string console = p2k::testing::console_text(s);
         EXPECT_EQ(o.number, -1) << c.counts;
         EXPECT_EQ(o.stop.find('\n'), std::string::npos);
         EXPECT_NE(o.stop.find("rejected"), std::string::npos) << o.stop;
@@ -420,8 +418,7 @@ TEST(RobustPoissonTable, HeaderCountsNegativeZeroAndHugeAreRejectedBeforeAnyRow)
 
 TEST(RobustPoissonTable, HeaderCountBeyondThirtyTwoBitsFailsConversion) {
     work_dir dir;
-    std::string console;
-    run_state& s = fresh_state(console);
+    run_state& s = fresh_state();
     const outcome o = read_table(s, header("50 4294967296") + rows(10));
     EXPECT_EQ(o.number, msg_conversion_error);
     EXPECT_EQ(o.unit, internal_unit);
@@ -429,8 +426,7 @@ TEST(RobustPoissonTable, HeaderCountBeyondThirtyTwoBitsFailsConversion) {
 
 TEST(RobustPoissonTable, InvalidFieldTypeStopsBeforeTheLimitsAndRows) {
     work_dir dir;
-    std::string console;
-    run_state& s = fresh_state(console);
+    run_state& s = fresh_state();
     const outcome o = read_table(s, header("50 2147483647"), 0, 2);
     EXPECT_EQ(o.stop, " Not a valid Field Type (iflag_EH) ");
 }
@@ -462,19 +458,18 @@ TEST(RobustPoissonTable, TableEndingInEverySection) {
         {"before the last row", 15, msg_end_of_file, 2},
         {"complete", 16, 0, 0},
     };
-    std::string console;
     for (const auto& c : cases) {
         std::string text;
         for (size_t i = 0; i < c.lines; ++i) text += lines[i];
         for (const std::string& end : {std::string(), std::string("\x1a\n"), std::string("\x1a")}) {
-            run_state& s = fresh_state(console);
+            run_state& s = fresh_state();
             const outcome o = read_table(s, text + end);
             EXPECT_EQ(o.number, c.number) << c.where << " end " << end.size();
             EXPECT_EQ(o.unit, c.unit) << c.where;
         }
         // The last row cut in the middle of its values.
         if (c.lines >= 8 && c.lines < 16) {
-            run_state& s = fresh_state(console);
+            run_state& s = fresh_state();
             EXPECT_EQ(read_table(s, text + "0 0 1").number, msg_end_of_file) << c.where;
         }
     }
@@ -482,8 +477,7 @@ TEST(RobustPoissonTable, TableEndingInEverySection) {
 
 TEST(RobustPoissonTable, HugePreambleAndZminBeyondColumn100) {
     work_dir dir;
-    std::string console;
-    run_state& s = fresh_state(console);
+    run_state& s = fresh_state();
     const std::string preamble = std::string(4 << 20, ' ') + "Zmin\n" + std::string(99, '-') + "Zmin\n";
     EXPECT_EQ(read_table(s, preamble + table(2, 2)).number, 0);
     EXPECT_EQ(s.map.Nr, 3);
@@ -491,8 +485,7 @@ TEST(RobustPoissonTable, HugePreambleAndZminBeyondColumn100) {
 
 TEST(RobustPoissonTable, NulBytesInHeaderField) {
     work_dir dir;
-    std::string console;
-    run_state& s = fresh_state(console);
+    run_state& s = fresh_state();
     const outcome o = read_table(s, header("2 2", std::string(" 0.0\0, 0.0", 10)) + rows(9));
     EXPECT_EQ(o.number, msg_syntax_error);
     EXPECT_EQ(o.unit, internal_unit);
@@ -500,8 +493,7 @@ TEST(RobustPoissonTable, NulBytesInHeaderField) {
 
 TEST(RobustPoissonTable, TableIsADirectory) {
     work_dir dir;
-    std::string console;
-    run_state& s = fresh_state(console);
+    run_state& s = fresh_state();
     fs::create_directory("t.d");
     name_table(s, "t.d");
     s.control.scale_E = 1;
@@ -514,8 +506,7 @@ TEST(RobustPoissonTable, TableIsADirectory) {
 
 TEST(RobustFieldValues, OverflowingScaleGivesInfinityAndNanWithoutFailure) {
     work_dir dir;
-    std::string console;
-    run_state& s = fresh_state(console);
+    run_state& s = fresh_state();
     name_table(s, "t.txt");
     s.control.scale_E = 1e300;
     std::string text = header("4 8");
@@ -542,8 +533,7 @@ TEST(RobustFieldValues, OverflowingScaleGivesInfinityAndNanWithoutFailure) {
 // r_node(Nr) lies above it. The offset of a point in steps is then infinite or not a number and
 // must not reach an integer conversion.
 TEST(RobustApproximation, VanishingStepAndNonFiniteOffsetsKeepTheCentreNodeInRange) {
-    std::string console;
-    run_state& s = fresh_state(console);
+    run_state& s = fresh_state();
     field_map& m = s.map;
     m.Nr = 200;
     m.Nz = 3;
@@ -571,8 +561,7 @@ TEST(RobustApproximation, VanishingStepAndNonFiniteOffsetsKeepTheCentreNodeInRan
 
 TEST(RobustApproximation, HugeApertureIsRejectedInsteadOfNonNumberNodes) {
     work_dir dir;
-    std::string console;
-    run_state& s = fresh_state(console);
+    run_state& s = fresh_state();
     ASSERT_EQ(read_table(s, table(4, 8)).number, 0);
     prepare_map(s);
     s.control.aper = 1e308;  // (aper - -aper) / 24 overflows: the first node would be 0 * inf - 1e308
@@ -594,12 +583,11 @@ struct kfile_case {
 };
 
 TEST(RobustOutputName, FileNumberAtThe32BitLimits) {
-    std::string console;
     const kfile_case cases[] = {
         {INT32_MAX, "**"}, {INT32_MIN, "**"}, {-1, "**"}, {100, "**"}, {99, "99"}, {0, "00"},
     };
     for (const auto& c : cases) {
-        run_state& s = fresh_state(console);
+        run_state& s = fresh_state();
         s.control.kfile_num = c.kfile_num;
         name_output_file(s);
         EXPECT_EQ(std::string(s.out.field_file.data(), 10), std::string("eh_EMS.#") + c.digits) << c.kfile_num;

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "records/failure.hpp"
-#include "run/run_state.hpp"
+#include "state/run_state.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <iterator>
 #include <string>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -59,22 +60,55 @@ struct binary_run {
 };
 
 // Runs the built converter in the working directory, with no standard input.
-inline binary_run run_binary() {
-    const int rc = std::system((std::string("'") + P2K_BINARY + "' </dev/null >run.out 2>run.err").c_str());
+inline binary_run run_binary(const std::string& arguments = "") {
+    const int rc = std::system((std::string("'") + P2K_BINARY + "' " + arguments + " </dev/null >run.out 2>run.err").c_str());
     binary_run r{WIFEXITED(rc) ? WEXITSTATUS(rc) : 128 + WTERMSIG(rc), read_file("run.out"), read_file("run.err")};
     std::remove("run.out");
     std::remove("run.err");
     return r;
 }
 
-// A zeroed run state whose console goes into `console`.
-inline run_state& fresh_state(std::string& console) {
+// A file in memory, written through a descriptor like any output file and read back whole.
+class memory_file {
+public:
+    memory_file() : fd_(::memfd_create("p2k_test", 0)) {}
+    memory_file(const memory_file&) = delete;
+    memory_file& operator=(const memory_file&) = delete;
+    ~memory_file() { ::close(fd_); }
+    int fd() const { return fd_; }
+    std::string text() const {
+        std::string t;
+        char b[65536];
+        for (ssize_t n; (n = ::pread(fd_, b, sizeof b, static_cast<off_t>(t.size()))) > 0;) t.append(b, static_cast<size_t>(n));
+        return t;
+    }
+    void clear() {
+        if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0) ADD_FAILURE() << "memory file not cleared";
+    }
+
+private:
+    int fd_;
+};
+
+inline memory_file& console_file() {
+    static memory_file f;
+    return f;
+}
+
+// A zeroed run state whose console goes into an empty memory file.
+inline run_state& fresh_state() {
     static run_state s;
     reset_run_state(s);
-    s.console.sink.capture_into(&console);
+    s.console.sink.attach(6, console_file().fd(), "/dev/stdout");
     s.console.flush();  // drops what an earlier test left unflushed
-    console.clear();
+    console_file().clear();
     return s;
+}
+
+// What the console of a state from fresh_state holds, flushed first.
+inline std::string console_text(run_state& s) {
+    s.console.flush();
+    return console_file().text();
 }
 
 // The message number of the failure that `f` throws, or 0.

@@ -11,8 +11,8 @@ using testing::read_file;
 
 // A state ready for the output stage: grid of aper 0.025 and d_elm 0.5, field values that
 // name their array and node.
-run_state& ready_state(std::string& console, int32_t kform_3D, int32_t iflag_EH) {
-    run_state& s = testing::fresh_state(console);
+run_state& ready_state(int32_t kform_3D, int32_t iflag_EH) {
+    run_state& s = testing::fresh_state();
     run_control& c = s.control;
     c.d_elm = 0.5;
     c.aper = 0.025;
@@ -62,8 +62,7 @@ TEST(OutputNaming, TwoDigitsOrAsterisks) {
         {0, "eh_EMS.#00"}, {7, "eh_EMS.#07"}, {9, "eh_EMS.#09"}, {42, "eh_EMS.#42"}, {99, "eh_EMS.#99"},
         {100, "eh_EMS.#**"}, {-1, "eh_EMS.#**"}, {2147483647, "eh_EMS.#**"}, {-2147483647 - 1, "eh_EMS.#**"}};
     for (const auto& [k, want] : cases) {
-        std::string console;
-        run_state& s = testing::fresh_state(console);
+        run_state& s = testing::fresh_state();
         s.control.kfile_num = k;
         name_output_file(s);
         EXPECT_EQ(std::string(s.out.field_file.data(), 80), want + std::string(70, ' ')) << k;
@@ -73,11 +72,10 @@ TEST(OutputNaming, TwoDigitsOrAsterisks) {
 TEST(BinaryFieldFile, RecordsSizesAndOffsets) {
     for (int32_t iflag : {0, 1}) {
         testing::scratch_dir dir;
-        std::string console;
-        run_state& s = ready_state(console, 0, iflag);
+        run_state& s = ready_state(0, iflag);
         s.control.ksym_z = -4;
         write_output(s);
-        s.console.flush();
+        const std::string console = testing::console_text(s);
         EXPECT_EQ(console, " output field file name = eh_EMS.#07\r\n");
         const std::string f = read_file("eh_EMS.#07");
         ASSERT_EQ(f.size(), 3017116u);
@@ -107,16 +105,14 @@ TEST(BinaryFieldFile, RecordsSizesAndOffsets) {
 TEST(BinaryFieldFile, OverwritesALongerFile) {
     testing::scratch_dir dir;
     testing::write_file("eh_EMS.#07", std::string(4000000, 'x'));
-    std::string console;
-    run_state& s = ready_state(console, 0, 0);
+    run_state& s = ready_state(0, 0);
     write_output(s);
     EXPECT_EQ(read_file("eh_EMS.#07").size(), 3017116u);
 }
 
 TEST(TextFieldFile1, LinesOfTheNineStatements) {
     testing::scratch_dir dir;
-    std::string console;
-    run_state& s = ready_state(console, 1, 0);
+    run_state& s = ready_state(1, 0);
     s.field.Ex.v[0] = 0.0;
     write_output(s);
     const std::string f = read_file("eh_EMS.#07");
@@ -137,8 +133,7 @@ TEST(TextFieldFile1, LinesOfTheNineStatements) {
 
 TEST(TextFieldFile2, HeaderAndNodeOrder) {
     testing::scratch_dir dir;
-    std::string console;
-    run_state& s = ready_state(console, 2, 1);
+    run_state& s = ready_state(2, 1);
     s.grid.zmws = {0, 0.25};
     s.control.ksym_z = 1;
     write_output(s);
@@ -169,12 +164,11 @@ TEST(OutputStage, InvalidFormatStopsBeforeAnyFileIsTouched) {
     testing::scratch_dir dir;
     testing::write_file("eh_EMS.#07", "earlier run");
     for (int32_t kform : {3, -1, 99}) {
-        std::string console;
-        run_state& s = ready_state(console, kform, 0);
+        run_state& s = ready_state(kform, 0);
         int status = 0;
         EXPECT_EQ(testing::stop_message([&] { write_output(s); }, &status), " Not a valid KAVRO 3D field format: use 0, 1 or 2 ");
         EXPECT_EQ(status, 1);
-        s.console.flush();
+        const std::string console = testing::console_text(s);
         EXPECT_EQ(console, " output field file name = eh_EMS.#07\r\n");
     }
     EXPECT_EQ(read_file("eh_EMS.#07"), "earlier run");

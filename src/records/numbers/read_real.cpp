@@ -1,11 +1,13 @@
-#include "records/list_input_reals.hpp"
+// Plain real constants of every other form: a digit loop, the exact fast path where it applies,
+// the library conversion for the rest of the plain forms.
+#include "records/numbers/read_real.hpp"
 
 #include <charconv>
 
-namespace p2k::plain_real {
+namespace p2k::numbers {
 namespace {
 
-constexpr uint64_t int_pow10[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+using namespace detail;
 
 // The digits at the start of the 8 bytes at p (at most 8) and their value.
 struct digit_run {
@@ -56,7 +58,7 @@ scanned other_form(const char* p) {
         ++p;
         for (;;) {
             const digit_run r = leading_digits(p);
-            m = m * int_pow10[r.count] + r.value;
+            m = m * pow10_u64[static_cast<size_t>(r.count)] + r.value;
             count += r.count;
             scale -= r.count;
             p += r.count;
@@ -85,13 +87,10 @@ scanned other_form(const char* p) {
         scale += exp_negative ? -x : x;
     }
     if (count > 19 || m > (uint64_t{1} << 53)) return library_value(start, p);
-    double v = static_cast<double>(m);
-    if (m != 0) {
-        if (scale < -max_exact_pow10 || scale > max_exact_pow10) return library_value(start, p);
-        if (scale < 0) v = v / exact_pow10[-scale];
-        else v = v * exact_pow10[scale];
-    }
+    if (m == 0) return {p, negative ? -0.0 : 0.0};
+    if (scale < -max_exact_pow10 || scale > max_exact_pow10) return library_value(start, p);
+    const double v = scaled(m, scale);
     return {p, negative ? -v : v};
 }
 
-}  // namespace p2k::plain_real
+}  // namespace p2k::numbers

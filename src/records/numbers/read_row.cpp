@@ -1,0 +1,70 @@
+// The template of a row of four reals, taken from a row the scan has read.
+#include "records/numbers/read_row.hpp"
+
+namespace p2k::numbers {
+namespace {
+
+// The length of the solver's shape at p without its sign, whatever its value: 13 or 14 bytes,
+// or 0.
+size_t shape_length(const char* p) {
+    const auto digits = [&](size_t from, size_t n) {
+        for (size_t i = from; i < from + n; ++i)
+            if (detail::digit_value(p[i]) >= 10) return false;
+        return true;
+    };
+    if (!digits(0, 1) || p[1] != '.' || !digits(2, 7)) return 0;
+    const size_t e = digits(9, 1) ? 10 : 9;
+    const char letter = static_cast<char>(p[e] | 0x20);
+    if ((letter != 'e' && letter != 'd') || (p[e + 1] != '+' && p[e + 1] != '-') || !digits(e + 2, 2)) return 0;
+    return e + 4;
+}
+
+}  // namespace
+
+void learn_row(row_template& t, const char* p, const char* lf) {
+    t.length = 0;
+    const size_t length = static_cast<size_t>(lf - p) + 1;
+    if (length > row_span) return;
+    for (size_t i = 0; i < row_span; ++i) {
+        const char c = i < length ? p[i] : '\0';
+        const bool digit = i < length && detail::digit_value(c) < 10;
+        t.digit_lanes[i] = digit ? 0xff : 0;
+        t.classes[i] = t.alternative[i] = digit ? '0' : c;
+    }
+    // A blank before a value may hold its sign only where another blank or the line start stays
+    // before it as the separator.
+    size_t at = 0;
+    for (size_t j = 0; j < row_values; ++j) {
+        while (p[at] == ' ') ++at;
+        const bool signed_ = p[at] == '-' || p[at] == '+';
+        const size_t digit = at + (signed_ ? 1 : 0);
+        const size_t shape = shape_length(p + digit);
+        if (shape == 0) return;
+        const bool nine = shape == 14;
+        t.digit[j] = static_cast<uint8_t>(digit);
+        t.fraction[j] = static_cast<uint8_t>(digit + (nine ? 2 : 1));
+        t.exponent[j] = static_cast<uint8_t>(digit + (nine ? 10 : 9));
+        t.scale_at[j] = (nine ? -8 : -7) + detail::max_exact_pow10;
+        t.keep[j] = nine ? ~uint64_t{0} : ~uint64_t{0xff};
+        t.lead[j] = nine ? 100000000 : 10000000;
+        t.lead_zeros[j] = '0' * t.lead[j];
+        t.sign[j] = static_cast<uint8_t>(digit);  // never '-': no sign column
+        if (signed_) {
+            if (p[at] == '+') return;
+            t.sign[j] = static_cast<uint8_t>(at);
+            t.alternative[at] = ' ';
+        } else if (at == 1 || (at >= 2 && p[at - 2] == ' ')) {
+            t.sign[j] = static_cast<uint8_t>(at - 1);
+            t.alternative[at - 1] = '-';
+        }
+        const size_t exp_sign = t.exponent[j] + 1;
+        t.classes[exp_sign] = '+';
+        t.alternative[exp_sign] = '-';
+        at = digit + shape;
+        if (p[at] != ' ' && p + at != lf && !(p[at] == '\r' && p + at + 1 == lf)) return;
+    }
+    t.looked_at = length == 64 ? ~uint64_t{0} : (uint64_t{1} << length) - 1;
+    t.length = static_cast<uint32_t>(length);
+}
+
+}  // namespace p2k::numbers

@@ -1,0 +1,64 @@
+// Rows of four reals read by their layout: a row that the scan read whole gives a template, the
+// classes of its bytes (digit, blank, point, exponent letter and sign, line end) and the columns
+// of its values; a later row whose classes match it byte for byte, checked over the whole row at
+// once, has its values at the same columns and the shape of the scan already proven, so that they
+// are only combined, the four together. The table rows of the field solver are written by a fixed
+// format and match the template of the first.
+#pragma once
+
+#include "records/numbers/detail.hpp"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace p2k::numbers {
+
+inline constexpr size_t row_span = 64;  // bytes a row with its line end fits in
+inline constexpr size_t row_values = 4;
+
+struct row_template {
+    // Where the row has no digit, the byte it holds, or its alternative: a blank and a '-'
+    // swapped where a value may carry a sign or not, '+' and '-' both for an exponent's sign;
+    // '0' where it has one, and 0xff in digit_lanes.
+    alignas(16) char classes[row_span];
+    alignas(16) char alternative[row_span];
+    alignas(16) unsigned char digit_lanes[row_span];
+    uint64_t looked_at = 0;  // bits 0 .. LF; the bytes after the line end are not looked at
+    uint32_t length = 0;     // the row's bytes, LF included; 0: no template
+    // Per value: the 8 bytes that end with its last digit after the point, the lanes of them that
+    // hold digits (all, or all but the point's where seven digits follow it), the weight of the
+    // digit before the point (10^8 or 10^7) and that weight times '0'.
+    alignas(16) uint64_t keep[row_values];
+    alignas(16) uint64_t lead[row_values];
+    alignas(16) uint64_t lead_zeros[row_values];
+    uint8_t fraction[row_values];
+    uint8_t digit[row_values];     // the digit before the point
+    uint8_t exponent[row_values];  // the exponent letter
+    uint8_t sign[row_values];      // the column that holds '-' for a negative value
+    // Of the last digit, before the exponent (-8 or -7), plus max_exact_pow10: the exponent added
+    // gives the index into detail::scale_pairs.
+    alignas(16) int32_t scale_at[row_values];
+};
+
+// Takes the row at p, four values in the solver's shape separated by blanks, its LF at lf, as
+// the template; leaves it without one when the row does not fit that description.
+void learn_row(row_template& t, const char* p, const char* lf);
+
+}  // namespace p2k::numbers
+
+#if defined(__SSE2__) && !defined(P2K_PORTABLE_DIGITS)
+#include "records/numbers/row_sse2.hpp"
+#else
+#include "records/numbers/row_portable.hpp"
+#endif
+
+namespace p2k::numbers {
+
+// The four values of the row at p into out, when it has the template's layout: true, and the row
+// ends at p + t.length. 64 bytes from p must be readable. The exponents are checked for the
+// range of one exact scaling before any value is stored.
+inline bool read_row(const row_template& t, const char* p, double* out) {
+    return t.length != 0 && matches_classes(t, p) && combine_values(t, p, out);
+}
+
+}  // namespace p2k::numbers
