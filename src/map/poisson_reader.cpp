@@ -28,9 +28,8 @@ void load_rows(run_state& s, text_input& in) {
     const list_item row[4] = {item(tab_c1), item(tab_c2), item(tab_f1), item(tab_f2)};
     for (int32_t iz = 1; iz <= m.Nz; ++iz) {
         for (int32_t ir = 1; ir <= m.Nr; ++ir) {
-            if (double v[4]; read_row_by_layout(in, v)) {
-                tab_c1 = v[0];
-                tab_c2 = v[1];
+            // The coordinates are read for the rows' sake only: the reader by layout skips them.
+            if (double v[4]; read_row_by_layout(in, v, 2)) {
                 tab_f1 = v[2];
                 tab_f2 = v[3];
             } else {

@@ -205,5 +205,43 @@ TEST(NumberSolverShape, TableRowsReadFromAFile) {
     EXPECT_NE(in.row_layout.length, 0u);  // the last rows read by the layout
 }
 
+// A row read by the layout of the first from its third value on: the values before are matched
+// by their bytes only, need not be in the range of one exact scaling and are not stored; a row
+// that does not match is refused whichever value it starts from.
+TEST(NumberSolverShape, RowsReadFromTheThirdValue) {
+    struct row_case {
+        const char* text;
+        bool whole, from_third;
+    };
+    const row_case cases[] = {
+        {" 1.0000000E+00  2.5000000E-01  1.23456789E+03 -9.87654321E-04", true, true},
+        {"-1.0000000E+00 -2.5000000E-01 -1.23456789E+03  9.87654321E-04", true, true},
+        {" 1.0000000E-60  2.5000000E+70  1.23456789E+03 -9.87654321E-04", false, true},
+        {" 1.0000000E+00  2.5000000E-01  1.23456789E-60 -9.87654321E-04", false, false},
+        {" 1.0000000E+00  2.5000000E-01  1.23456789E+03 -9.87654321E+70", false, false},
+        {" 1.0000000E+00  2.5000000E-01  1.2345678xE+03 -9.87654321E-04", false, false},
+        {" 1.0000000E+00  2.5000000E-01  1.23456789E+03 -9.87654321E-04 ", false, false},
+    };
+    const std::string learnt = std::string(cases[0].text) + "\n";
+    numbers::row_template t;
+    numbers::learn_row(t, learnt.data(), learnt.data() + learnt.size() - 1);
+    ASSERT_EQ(t.length, learnt.size());
+    for (const row_case& c : cases) {
+        const std::string row = std::string(c.text) + "\n" + std::string(numbers::row_span, '\0');
+        std::istringstream words(c.text);
+        std::string tokens[numbers::row_values];
+        for (auto& w : tokens) words >> w;
+        for (const size_t first : {size_t{0}, size_t{2}}) {
+            double v[numbers::row_values] = {-1, -1, -1, -1};
+            const bool read = numbers::read_row(t, row.data(), v, first);
+            EXPECT_EQ(read, first == 0 ? c.whole : c.from_third) << c.text << " from value " << first;
+            for (size_t k = 0; k < numbers::row_values; ++k) {
+                const double want = read && k >= first ? correctly_rounded(tokens[k]) : -1;
+                EXPECT_EQ(std::bit_cast<uint64_t>(v[k]), std::bit_cast<uint64_t>(want)) << c.text << " value " << k;
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace p2k

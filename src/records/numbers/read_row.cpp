@@ -28,7 +28,7 @@ void learn_row(row_template& t, const char* p, const char* lf) {
     for (size_t i = 0; i < row_span; ++i) {
         const char c = i < length ? p[i] : '\0';
         const bool digit = i < length && detail::digit_value(c) < 10;
-        t.digit_lanes[i] = digit ? 0xff : 0;
+        t.digit_limit[i] = digit ? 9 : 0;
         t.classes[i] = t.alternative[i] = digit ? '0' : c;
     }
     // A blank before a value may hold its sign only where another blank or the line start stays

@@ -19,10 +19,12 @@ inline constexpr size_t row_values = 4;
 struct row_template {
     // Where the row has no digit, the byte it holds, or its alternative: a blank and a '-'
     // swapped where a value may carry a sign or not, '+' and '-' both for an exponent's sign;
-    // '0' where it has one, and 0xff in digit_lanes.
+    // '0' where it has one, and 9 in digit_limit (0 elsewhere): a byte of the row less the class
+    // byte, as an unsigned byte, is at most the limit exactly where it is a digit in a digit's
+    // place or the class byte itself.
     alignas(16) char classes[row_span];
     alignas(16) char alternative[row_span];
-    alignas(16) unsigned char digit_lanes[row_span];
+    alignas(16) unsigned char digit_limit[row_span];
     uint64_t looked_at = 0;  // bits 0 .. LF; the bytes after the line end are not looked at
     uint32_t length = 0;     // the row's bytes, LF included; 0: no template
     // Per value: the 8 bytes that end with its last digit after the point, the lanes of them that
@@ -54,11 +56,15 @@ void learn_row(row_template& t, const char* p, const char* lf);
 
 namespace p2k::numbers {
 
-// The four values of the row at p into out, when it has the template's layout: true, and the row
-// ends at p + t.length. 64 bytes from p must be readable. The exponents are checked for the
-// range of one exact scaling before any value is stored.
-inline bool read_row(const row_template& t, const char* p, double* out) {
-    return t.length != 0 && matches_classes(t, p) && combine_values(t, p, out);
+
+// The values of the row at p from value `first` on into out[first ..], when the row has the
+// template's layout: true, and the row ends at p + t.length. 64 bytes from p must be readable.
+// The values before `first` are matched by their bytes only, which proves them values, and are
+// neither combined nor stored: a reader that has no use for them (the table's coordinates) saves
+// their combination. The exponents of the values stored are checked for the range of one exact
+// scaling before any of them is stored.
+inline bool read_row(const row_template& t, const char* p, double* out, size_t first = 0) {
+    return t.length != 0 && matches_classes(t, p) && combine_values(t, p, out, first);
 }
 
 }  // namespace p2k::numbers

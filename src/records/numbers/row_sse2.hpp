@@ -10,17 +10,17 @@ namespace p2k::numbers {
 
 // Digits exactly where the template has them, and every other byte up to the line end the
 // template's or its alternative (which are '0' where the template has digits, so that a byte
-// matched by them is a digit too).
+// matched by them is a digit too): a byte less its class byte at most its limit (a digit where
+// the limit is 9, the class byte itself where it is 0), or its alternative.
 inline bool matches_classes(const row_template& t, const char* p) {
-    const __m128i zero = _mm_set1_epi8('0'), nine = _mm_set1_epi8(9);
     uint64_t same = 0;
 #pragma GCC unroll 4
     for (size_t at = 0; at < row_span; at += 16) {
         const auto at_t = [&](const void* v) { return _mm_load_si128(reinterpret_cast<const __m128i*>(static_cast<const char*>(v) + at)); };
         const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
-        const __m128i d = _mm_sub_epi8(x, zero);
-        const __m128i digit = _mm_and_si128(_mm_cmpeq_epi8(_mm_min_epu8(d, nine), d), at_t(t.digit_lanes));
-        const __m128i eq = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, at_t(t.classes)), _mm_cmpeq_epi8(x, at_t(t.alternative))), digit);
+        const __m128i d = _mm_sub_epi8(x, at_t(t.classes));
+        const __m128i within = _mm_cmpeq_epi8(_mm_min_epu8(d, at_t(t.digit_limit)), d);
+        const __m128i eq = _mm_or_si128(within, _mm_cmpeq_epi8(x, at_t(t.alternative)));
         same |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(eq))) << at;
     }
     return (same & t.looked_at) == t.looked_at;
@@ -62,8 +62,9 @@ inline void combine_two(const row_template& t, const char* p, const int32_t* at,
 }
 
 // The exponents of the four values from their columns "E+dd" (digits as their low four bits),
-// checked for the range of one exact scaling; then the values, two at a time.
-inline bool combine_values(const row_template& t, const char* p, double* out) {
+// checked for the range of one exact scaling; then the values, two at a time: values 2 and 3
+// alone where `first` is 2.
+inline bool combine_values(const row_template& t, const char* p, double* out, size_t first) {
     const __m128i e = columns4(p, t.exponent);
     const __m128i digits = _mm_and_si128(_mm_srli_epi32(e, 16), _mm_set1_epi32(0x0f0f));
     const __m128i x = _mm_add_epi32(_mm_mullo_epi16(_mm_and_si128(digits, _mm_set1_epi32(0xff)), _mm_set1_epi32(10)),
@@ -73,11 +74,11 @@ inline bool combine_values(const row_template& t, const char* p, double* out) {
                                      _mm_load_si128(reinterpret_cast<const __m128i*>(t.scale_at)));
     const __m128i outside = _mm_or_si128(_mm_cmpgt_epi32(at, _mm_set1_epi32(2 * detail::max_exact_pow10)),
                                          _mm_cmplt_epi32(at, _mm_setzero_si128()));
-    if (_mm_movemask_epi8(outside) != 0) return false;
+    if ((_mm_movemask_epi8(outside) & (first == 0 ? 0xffff : 0xff00)) != 0) return false;
     alignas(16) int32_t index[row_values];
     _mm_store_si128(reinterpret_cast<__m128i*>(index), at);
     const __m128i negative = _mm_cmpeq_epi32(_mm_and_si128(columns4(p, t.sign), _mm_set1_epi32(0xff)), _mm_set1_epi32('-'));
-    combine_two(t, p, index, _mm_unpacklo_epi32(negative, negative), 0, out);
+    if (first == 0) combine_two(t, p, index, _mm_unpacklo_epi32(negative, negative), 0, out);
     combine_two(t, p, index, _mm_unpackhi_epi32(negative, negative), 2, out);
     return true;
 }
