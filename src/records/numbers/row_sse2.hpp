@@ -26,14 +26,17 @@ inline bool matches_classes(const row_template& t, const char* p) {
     return (same & t.looked_at) == t.looked_at;
 }
 
-// The 4 bytes at column c[k] of the row, for each value k, in the 32-bit lanes of one register.
-inline __m128i columns4(const char* p, const uint8_t* c) {
+// The 4 bytes at column c[k] of the row, for each value k from `first` (0 or 2) on, in the 32-bit
+// lanes of one register; lanes before `first` zero.
+inline __m128i columns4(const char* p, const uint8_t* c, size_t first) {
     const auto word = [&](size_t k) {
         uint32_t w;
         std::memcpy(&w, p + c[k], 4);
         return _mm_cvtsi32_si128(static_cast<int>(w));
     };
-    return _mm_unpacklo_epi64(_mm_unpacklo_epi32(word(0), word(1)), _mm_unpacklo_epi32(word(2), word(3)));
+    const __m128i high = _mm_unpacklo_epi32(word(2), word(3));
+    if (first != 0) return _mm_slli_si128(high, 8);
+    return _mm_unpacklo_epi64(_mm_unpacklo_epi32(word(0), word(1)), high);
 }
 
 // Values j and j + 1: the digits after the point in 16-bit pairs, 32-bit fours and 64-bit
@@ -65,7 +68,7 @@ inline void combine_two(const row_template& t, const char* p, const int32_t* at,
 // checked for the range of one exact scaling; then the values, two at a time: values 2 and 3
 // alone where `first` is 2.
 inline bool combine_values(const row_template& t, const char* p, double* out, size_t first) {
-    const __m128i e = columns4(p, t.exponent);
+    const __m128i e = columns4(p, t.exponent, first);
     const __m128i digits = _mm_and_si128(_mm_srli_epi32(e, 16), _mm_set1_epi32(0x0f0f));
     const __m128i x = _mm_add_epi32(_mm_mullo_epi16(_mm_and_si128(digits, _mm_set1_epi32(0xff)), _mm_set1_epi32(10)),
                                     _mm_srli_epi32(digits, 8));
@@ -77,7 +80,7 @@ inline bool combine_values(const row_template& t, const char* p, double* out, si
     if ((_mm_movemask_epi8(outside) & (first == 0 ? 0xffff : 0xff00)) != 0) return false;
     alignas(16) int32_t index[row_values];
     _mm_store_si128(reinterpret_cast<__m128i*>(index), at);
-    const __m128i negative = _mm_cmpeq_epi32(_mm_and_si128(columns4(p, t.sign), _mm_set1_epi32(0xff)), _mm_set1_epi32('-'));
+    const __m128i negative = _mm_cmpeq_epi32(_mm_and_si128(columns4(p, t.sign, first), _mm_set1_epi32(0xff)), _mm_set1_epi32('-'));
     if (first == 0) combine_two(t, p, index, _mm_unpacklo_epi32(negative, negative), 0, out);
     combine_two(t, p, index, _mm_unpackhi_epi32(negative, negative), 2, out);
     return true;
