@@ -68,3 +68,28 @@ void learn_row(row_template& t, const char* p, const char* lf) {
 }
 
 }  // namespace p2k::numbers
+
+namespace p2k::numbers {
+namespace {
+
+std::span<const row_path> available_row_paths() {
+    static const row_path all[] = {row_path::baseline, row_path::avx2};
+#if defined(P2K_ROW_AVX2)
+    // The runtime sets up what the processor has before main, but a static initializer such as
+    // chosen_row_path may come first.
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2")) return all;
+#endif
+    return {all, 1};
+}
+
+}  // namespace
+
+std::span<const row_path> row_paths() {
+    static const std::span<const row_path> paths = available_row_paths();
+    return paths;
+}
+
+const row_path chosen_row_path = row_paths().back();
+
+}  // namespace p2k::numbers

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace p2k::numbers {
 
@@ -57,14 +58,38 @@ void learn_row(row_template& t, const char* p, const char* lf);
 namespace p2k::numbers {
 
 
+// The byte classes of a row are checked by one of these, each giving the same answer: the
+// baseline (SSE2, or the portable code), or with AVX2 where the processor has it.
+enum class row_path { baseline, avx2 };
+// The paths this processor runs, the baseline first; the rows are read by the last of them,
+// chosen once at start.
+std::span<const row_path> row_paths();
+extern const row_path chosen_row_path;
+
+#if defined(__SSE2__) && !defined(P2K_PORTABLE_DIGITS) && defined(__x86_64__) && defined(__GNUC__)
+#define P2K_ROW_AVX2 1
+// matches_classes 32 bytes at a time (row_avx2.cpp); only where row_paths() offers it.
+bool matches_classes_avx2(const row_template& t, const char* p);
+#endif
+
 // The values of the row at p from value `first` on into out[first ..], when the row has the
 // template's layout: true, and the row ends at p + t.length. 64 bytes from p must be readable.
 // The values before `first` are matched by their bytes only, which proves them values, and are
 // neither combined nor stored: a reader that has no use for them (the table's coordinates) saves
 // their combination. The exponents of the values stored are checked for the range of one exact
 // scaling before any of them is stored.
+inline bool read_row_by(row_path path, const row_template& t, const char* p, double* out, size_t first = 0) {
+    if (t.length == 0) return false;
+#if defined(P2K_ROW_AVX2)
+    if (path == row_path::avx2 ? !matches_classes_avx2(t, p) : !matches_classes(t, p)) return false;
+#else
+    (void)path;
+    if (!matches_classes(t, p)) return false;
+#endif
+    return combine_values(t, p, out, first);
+}
 inline bool read_row(const row_template& t, const char* p, double* out, size_t first = 0) {
-    return t.length != 0 && matches_classes(t, p) && combine_values(t, p, out, first);
+    return read_row_by(chosen_row_path, t, p, out, first);
 }
 
 }  // namespace p2k::numbers
