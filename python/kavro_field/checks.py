@@ -212,10 +212,10 @@ def check_finite(f):
             continue
         nodes = bad.any(axis=0)
         first = np.unravel_index(np.argmax(nodes.ravel(order="F")), nodes.shape, order="F")
-        component = _names(f)[int(np.argmax(bad[(slice(None),) + first]))]
+        c = int(np.argmax(bad[(slice(None),) + first]))
         count = int(nodes.sum())
-        findings.append(f"finite: {count} node{' holds' if count == 1 else 's hold'} NaN or Inf, the first {component} ="
-                        f" {values[(int(np.argmax(bad[(slice(None),) + first])),) + first]} at {_where(f, first)}")
+        findings.append(f"finite: {count} node{' holds' if count == 1 else 's hold'} NaN or Inf, the first {_names(f)[c]} ="
+                        f" {values[(c,) + first]} at {_where(f, first)}")
     return findings
 
 

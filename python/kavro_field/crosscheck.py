@@ -9,8 +9,7 @@ does not match its header or its mirror mode, a mesh too coarse for the approxim
 import numpy as np
 
 from .checks import (JUMP_FLOOR, _names, _where, check_file, field_scale)
-from .errors import FieldFileError
-from .inputs import FORMAT_STOP, describe, trace
+from .inputs import output_grid, sampled_trace
 from .lint import map_warnings
 
 # Rounding of the file's layout: layout 0 holds the doubles themselves (the rebuild agrees to the
@@ -23,11 +22,8 @@ TEXT_DIGITS_SHARE = 6e-15
 def check_grid_matches_control(f, control):
     """The file's grid and field type are those the control file asks for."""
     findings = []
-    aper, d_elm = control["aper"], control["d_elm"]
-    expected = {"x": (-aper, aper), "y": (-aper, aper), "z": (-(d_elm / 2), d_elm / 2)}
-    ksym = (control["ksym_x"], control["ksym_y"], control["ksym_z"])
-    for (axis, (lower, upper)), flag, limits in zip(expected.items(), ksym, (f.xmws, f.ymws, f.zmws)):
-        want = (0.0 if flag != 0 else lower, upper)
+    for axis, (want, _) in output_grid(control).items():
+        limits = f.limits[axis]
         if not np.allclose(want, limits, rtol=1e-12, atol=0.0):
             findings.append(f"control: the file's {axis} runs from {limits[0]:.15g} to {limits[1]:.15g},"
                             f" the control file's grid from {want[0]:.15g} to {want[1]:.15g}")
@@ -126,9 +122,7 @@ def check_with_control(f, control):
     --------
     >>> findings, notes = check_with_control(load("eh_EMS.#01"), ".")  # doctest: +SKIP
     """
-    t = trace(control)
-    if t.inputs is None or (t.outcome.outcome == "stop" and t.outcome.stderr != [FORMAT_STOP]):
-        raise FieldFileError(t.control_path, describe(t.outcome))
+    t = sampled_trace(control)
     inputs = t.inputs
     own = check_file(f, fringe=False)
     findings = check_grid_matches_control(f, inputs.control)

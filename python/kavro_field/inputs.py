@@ -18,6 +18,7 @@ from typing import Dict, List, Optional, Tuple
 import numpy as np
 
 from .errors import FieldFileError
+from .grid import AXIS_RADIUS, NODE_COUNTS, node_coordinates
 from .listread import (READ_ERROR, Lines, Oddity, Origin, ReadFailure, TextRecord,
                        read_list, skip)
 
@@ -28,9 +29,6 @@ INTEGER_ITEMS = ("iflag_EH", "kmirror_z", "kfile_num", "kform_3D", "ksym_x", "ks
 MIRROR_MODES = (1, -1, 2, -2)
 # Capacity of the converter's map.
 NR_MAX, NZ_MAX = 200, 1000
-GRID_NODES = (25, 25, 201)
-# Nodes at a radius up to this are on the axis and get no transverse field.
-AXIS_RADIUS = 1e-12
 FIELD_TYPE_STOP = " Not a valid Field Type (iflag_EH) "
 FORMAT_STOP = " Not a valid KAVRO 3D field format: use 0, 1 or 2 "
 
@@ -247,15 +245,11 @@ class _Rows:
             row += 1
         return values, lines, oddities
 
-
-def plain_rows_available(src: Lines, first_row_line: int) -> int:
-    """How many lines from `first_row_line` on hold four numbers or more, one after the other."""
-    saved = src.next
-    src.next = first_row_line - 1
-    plain = _Rows(src).plain
-    src.next = saved
-    stop = np.flatnonzero(~plain)
-    return int(stop[0]) if stop.size else len(plain)
+    def leading_plain(self) -> int:
+        """How many lines from the first row on hold four numbers or more, one after the other
+        (before `read` has passed any to the general rules)."""
+        stop = np.flatnonzero(~self.plain)
+        return int(stop[0]) if stop.size else len(self.plain)
 
 
 @dataclass
@@ -370,8 +364,8 @@ class Inputs:
         y = axes["y"][1][None, :, None]
         z = axes["z"][1][None, None, :]
         r = np.sqrt(x * x + y * y)
-        f_r, f_z = self.at(np.broadcast_to(r, GRID_NODES), np.broadcast_to(z, GRID_NODES))
-        off_axis = np.broadcast_to(r > AXIS_RADIUS, GRID_NODES)
+        f_r, f_z = self.at(np.broadcast_to(r, NODE_COUNTS), np.broadcast_to(z, NODE_COUNTS))
+        off_axis = np.broadcast_to(r > AXIS_RADIUS, NODE_COUNTS)
         with np.errstate(invalid="ignore", divide="ignore"):
             fx = np.where(off_axis, (x * f_r) / r, 0.0)
             fy = np.where(off_axis, (y * f_r) / r, 0.0)
@@ -421,8 +415,7 @@ def output_grid(control) -> Dict[str, Tuple[Tuple[float, float], np.ndarray]]:
         if flag != 0:
             lower = 0.0
         with np.errstate(over="ignore", invalid="ignore"):
-            step = (upper - lower) / float(n - 1)
-            axes[axis] = ((lower, upper), np.arange(n, dtype=np.float64) * step + lower)
+            axes[axis] = ((lower, upper), node_coordinates(lower, upper, n))
     return axes
 
 
@@ -455,6 +448,8 @@ class Trace:
         Rmin, Zmin, Rmax, Zmax (as read), r_intervals, z_intervals; and their lines.
     rows, row_lines : numpy.ndarray or None
         The four numbers of each table row and the line each begins on.
+    plain_rows : int or None
+        How many lines from the first row on hold four plain numbers or more in a row.
     inputs : Inputs or None
         The prepared map, when the run gets that far.
     """
@@ -471,6 +466,7 @@ class Trace:
     first_row_line: Optional[int] = None
     rows: Optional[np.ndarray] = None
     row_lines: Optional[np.ndarray] = None
+    plain_rows: Optional[int] = None
     inputs: Optional[Inputs] = None
 
 
@@ -647,6 +643,8 @@ def _trace(t: Trace):
         skip(src)
     h["separator_text"] = [src.text(i) for i in range(src.next - 3, src.next)]
     t.first_row_line = src.next + 1
+    reader = _Rows(src)
+    t.plain_rows = reader.leading_plain()
     if c["iflag_EH"] not in (0, 1):
         return _stop(t, FIELD_TYPE_STOP, f"iflag_EH = {c['iflag_EH']} is neither 0 (E) nor 1 (B)",
                      t.origins["iflag_EH"])
@@ -654,7 +652,7 @@ def _trace(t: Trace):
     if violation:
         return _stop(t, violation, violation.strip(), Origin(t.table_path, h["C_line"], h["C_text"]))
     count = max(nr, 0) * max(nz, 0)
-    rows, lines, oddities = _Rows(src).read(count)
+    rows, lines, oddities = reader.read(count)
     t.rows, t.row_lines = rows, lines
     t.oddities += oddities
     electric = c["iflag_EH"] == 0
@@ -718,10 +716,22 @@ def read_inputs(control) -> Inputs:
     >>> inputs = read_inputs("examples/lens")  # doctest: +SKIP
     >>> f_r, f_z = inputs.at([0.0, 0.5], 0.0)  # doctest: +SKIP
     """
+    return sampled_trace(control).inputs
+
+
+def sampled_trace(control) -> Trace:
+    """The trace of a conversion that gets as far as sampling its map (a format stop comes after
+    the sampling); FieldFileError saying how the run ends before that.
+
+    Examples
+    --------
+    >>> sampled_trace("examples/lens").inputs.kind  # doctest: +SKIP
+    'E'
+    """
     t = trace(control)
     if t.inputs is None or t.outcome.outcome == "stop" and t.outcome.stderr != [FORMAT_STOP]:
         raise FieldFileError(t.control_path, describe(t.outcome))
-    return t.inputs
+    return t
 
 
 def describe(outcome: Outcome, where: bool = True) -> str:

@@ -95,6 +95,11 @@ class FieldFile(FieldAccess):
         """The limit pairs by axis name."""
         return {"x": self.xmws, "y": self.ymws, "z": self.zmws}
 
+    @property
+    def steps(self):
+        """The node spacing by axis name, from the limits as the converter spaces the nodes."""
+        return {axis: (hi - lo) / (len(grid) - 1) for (axis, (lo, hi)), grid in zip(self.limits.items(), self.grids)}
+
 
 def load(path):
     """Read a field file of any of the three layouts.

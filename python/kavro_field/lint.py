@@ -15,10 +15,9 @@ from typing import List, Optional
 
 import numpy as np
 
-from .inputs import MIRROR_MODES, Trace, describe, output_grid, output_name, plain_rows_available, trace
+from .inputs import MIRROR_MODES, Trace, describe, output_grid, output_name, trace
 from .reach import fringe_cut, fringe_text, reach_findings
-
-LAYOUTS = {0: "binary records", 1: "text, records as lines", 2: "text, one line per node"}
+from .summary import LAYOUT_NAMES as LAYOUTS
 # Units in the table's column headings that name the field's kind.
 _B_UNITS = re.compile(r"[(\[]\s*(T|G|Gauss|gauss|Tesla|tesla|mT|kG)\s*[)\]]")
 _E_UNITS = re.compile(r"[(\[]\s*(V/m|V/cm|V/mm|kV/cm|kV/m|kV|MV/m|MV)\s*[)\]]")
@@ -166,7 +165,7 @@ def table_warnings(t: Trace) -> List[Warning]:
         return []
     nr, nz = h["r_intervals"] + 1, h["z_intervals"] + 1
     header = Warning(t.table_path, h["C_line"], h["C_text"].strip(), "")
-    available = plain_rows_available(t.table_lines, t.first_row_line)
+    available = t.plain_rows
     if t.rows is None:
         if t.outcome.message == 24 and t.outcome.unit == 2 and nr > 0 and nz > 0 and available < nr * nz:
             header.message = (f"rows missing: the header declares {nr} x {nz} = {nr * nz} rows, the table"
@@ -245,18 +244,27 @@ def grid_warnings(t: Trace) -> List[Warning]:
     inputs = t.inputs
     if inputs is None:
         return []
-    c = t.control
-    axes = output_grid(c)
+    axes = output_grid(t.control)
     x, y, z = (axes[a][1] for a in "xyz")
     out = [Warning(t.control_path, None, None, "the grid against the map: " + text)
            for text in reach_findings(inputs.r_node, inputs.z_node, x, y, z, axes["z"][0][0])]
-    if inputs.r_node[0] <= 0.0 <= inputs.r_node[-1]:
-        axial = inputs.at(0.0, z)[1]
+    profile = _axis_profile(t)
+    if profile is not None:
         step = inputs.z_node[1] - inputs.z_node[0]
-        cut = fringe_cut(z, axial, c["ksym_z"], (inputs.z_node[0], inputs.z_node[-1]), step)
+        cut = fringe_cut(*profile, t.control["ksym_z"], (inputs.z_node[0], inputs.z_node[-1]), step)
         if cut:
             out.append(_warn(t, "d_elm", fringe_text(cut)))
     return out
+
+
+def _axis_profile(t: Trace):
+    """(z, on-axis F_z) the converter samples on the grid's z nodes, or None where the map does
+    not reach the axis."""
+    inputs = t.inputs
+    if inputs is None or not inputs.r_node[0] <= 0.0 <= inputs.r_node[-1]:
+        return None
+    z = output_grid(t.control)["z"][1]
+    return z, inputs.at(0.0, z)[1]
 
 
 def finite_warnings(t: Trace) -> List[Warning]:
@@ -273,11 +281,10 @@ def finite_warnings(t: Trace) -> List[Warning]:
 
 def ends_line(t: Trace) -> List[str]:
     """The on-axis field at the element's ends as a share of its peak over the element."""
-    inputs = t.inputs
-    if inputs is None or not inputs.r_node[0] <= 0.0 <= inputs.r_node[-1]:
+    profile = _axis_profile(t)
+    if profile is None:
         return []
-    z = output_grid(t.control)["z"][1]
-    axial = inputs.at(0.0, z)[1]
+    z, axial = profile
     finite = np.isfinite(axial)
     if not finite.any() or not np.abs(axial[finite]).max() > 0:
         return []

@@ -29,7 +29,7 @@ def _text(value):
 def _grid(f, metres):
     """Spacing and first node of each axis in metres, from the limits as the converter made the
     nodes from them."""
-    spacing = np.array([(hi - lo) / (len(g) - 1) for (lo, hi), g in zip(f.limits.values(), f.grids)]) * metres
+    spacing = np.array(list(f.steps.values())) * metres
     origin = np.array([g[0] for g in f.grids]) * metres
     return spacing, origin
 

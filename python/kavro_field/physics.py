@@ -90,8 +90,9 @@ def transit_time(z_m, field_si, frequency):
 
     scan = voltage(BETA_SCAN)
     best = int(np.argmax(scan))
-    return {"voltage_beta_1": float(voltage(1.0)[0]),
-            "T_beta_1": float(voltage(1.0)[0] / norm) if norm else None,
+    at_light_speed = float(voltage(1.0)[0])
+    return {"voltage_beta_1": at_light_speed,
+            "T_beta_1": at_light_speed / norm if norm else None,
             "beta_of_largest_T": float(BETA_SCAN[best]),
             "largest_T": float(scan[best] / norm) if norm else None,
             "T": {f"{b:g}": float(v / norm) if norm else None for b, v in zip(BETAS, voltage(BETAS))}}

@@ -19,14 +19,13 @@ def summarise(f):
     dict
     """
     zero = (f.Fx == 0.0) & (f.Fy == 0.0) & (f.Fz == 0.0)
-    steps = {axis: (hi - lo) / (n - 1) for axis, (lo, hi), n in zip(AXIS_NAMES, f.limits.values(), NODE_COUNTS)}
     return {
         "file": f.path,
         "format": f.layout,
         "field": f.kind,
         "nodes": list(NODE_COUNTS),
         "limits": {axis: [float(lo), float(hi)] for axis, (lo, hi) in f.limits.items()},
-        "steps": steps,
+        "steps": f.steps,
         "ksym": list(f.ksym),
         "d_elm": f.d_elm,
         "aper": f.aper,
