@@ -29,7 +29,7 @@ void load_rows(run_state& s, text_input& in) {
     for (int32_t iz = 1; iz <= m.Nz; ++iz) {
         for (int32_t ir = 1; ir <= m.Nr; ++ir) {
             // The coordinates are read for the rows' sake only: the reader by layout skips them.
-            if (double v[4]; read_row_by_layout(in, v, 2)) {
+            if (double v[4]; read_row_by_layout(in, v)) {
                 tab_f1 = v[2];
                 tab_f2 = v[3];
             } else {

@@ -222,18 +222,13 @@ namespace {
 // the line end or by a blank or tab and the rest of the line. The line is taken, LF included,
 // and true returned; false leaves the position where it was for the general rules, which read
 // the line again from its start and store the same values into the items stored here.
-// A row with the layout of the last row read so is read by that layout; a row read value by
-// value becomes the layout for the next.
+// A row of four reals read here becomes the layout by which the table's reader tries the next.
 bool read_plain_row(line_source& in, const list_item* items, size_t count) {
     const char* const start = in.ahead();
     const char* const end = in.ahead_end();
     if (start == end || count == 0) return false;
     const auto real = [&](size_t k) { return items[k].type == list_item::kind::real; };
     const bool row = count == numbers::row_values && real(0) && real(1) && real(2) && real(3);
-    if (double v[numbers::row_values]; row && read_row_by_layout(in, v)) {
-        for (size_t k = 0; k < numbers::row_values; ++k) *static_cast<double*>(items[k].target) = v[k];
-        return true;
-    }
     const char* p = start;
     for (size_t k = 0; k < count; ++k) {
         while (*p == ' ') ++p;

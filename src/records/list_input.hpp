@@ -31,15 +31,14 @@ inline void read_list(line_source& in, std::initializer_list<list_item> items) {
 }
 
 // A statement of four real items read by the layout of the rows read before it (see
-// records/numbers/read_row.hpp): true when the next line has that layout, its values in `values`
-// and the line taken; false leaves the position as it was, for read_list, which reads any row
-// and takes a row it reads value by value as the layout for the next. Values before `first` are
-// checked but not stored (see numbers::read_row).
-inline bool read_row_by_layout(line_source& in, double (&values)[numbers::row_values], size_t first = 0) {
+// records/numbers/read_row.hpp): true when the next line has that layout, its values from
+// numbers::first_stored on in `values` and the line taken; false leaves the position as it was,
+// for read_list, which reads any row and takes a row of four reals as the layout for the next.
+inline bool read_row_by_layout(line_source& in, double (&values)[numbers::row_values]) {
     const char* const start = in.ahead();
     const size_t held = static_cast<size_t>(in.ahead_end() - start);
     const numbers::row_template& layout = in.row_layout;
-    if (held < layout.length || held + line_padding < numbers::row_span || !numbers::read_row(layout, start, values, first))
+    if (held < layout.length || held + line_padding < numbers::row_span || !numbers::read_row(layout, start, values))
         return false;
     in.take_ahead(start + layout.length);
     return true;

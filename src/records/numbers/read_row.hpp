@@ -16,6 +16,9 @@ namespace p2k::numbers {
 
 inline constexpr size_t row_span = 64;  // bytes a row with its line end fits in
 inline constexpr size_t row_values = 4;
+// The values before it are matched by their bytes only, which proves them values, and neither
+// combined nor stored: the table's coordinates, of which its reader has no use.
+inline constexpr size_t first_stored = 2;
 
 struct row_template {
     // Where the row has no digit, the byte it holds, or its alternative: a blank and a '-'
@@ -72,13 +75,11 @@ extern const row_path chosen_row_path;
 bool matches_classes_avx2(const row_template& t, const char* p);
 #endif
 
-// The values of the row at p from value `first` on into out[first ..], when the row has the
-// template's layout: true, and the row ends at p + t.length. 64 bytes from p must be readable.
-// The values before `first` are matched by their bytes only, which proves them values, and are
-// neither combined nor stored: a reader that has no use for them (the table's coordinates) saves
-// their combination. The exponents of the values stored are checked for the range of one exact
-// scaling before any of them is stored.
-inline bool read_row_by(row_path path, const row_template& t, const char* p, double* out, size_t first = 0) {
+// The values of the row at p from value first_stored on into out[first_stored ..], when the row
+// has the template's layout: true, and the row ends at p + t.length. 64 bytes from p must be
+// readable. The exponents of the values stored are checked for the range of one exact scaling
+// before any of them is stored.
+inline bool read_row_by(row_path path, const row_template& t, const char* p, double* out) {
     if (t.length == 0) return false;
 #if defined(P2K_ROW_AVX2)
     if (path == row_path::avx2 ? !matches_classes_avx2(t, p) : !matches_classes(t, p)) return false;
@@ -86,10 +87,10 @@ inline bool read_row_by(row_path path, const row_template& t, const char* p, dou
     (void)path;
     if (!matches_classes(t, p)) return false;
 #endif
-    return combine_values(t, p, out, first);
+    return combine_values(t, p, out);
 }
-inline bool read_row(const row_template& t, const char* p, double* out, size_t first = 0) {
-    return read_row_by(chosen_row_path, t, p, out, first);
+inline bool read_row(const row_template& t, const char* p, double* out) {
+    return read_row_by(chosen_row_path, t, p, out);
 }
 
 }  // namespace p2k::numbers

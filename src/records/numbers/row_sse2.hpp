@@ -1,5 +1,5 @@
-// A row of four reals by its template, with SSE2: the byte classes of the whole row, and the four
-// values combined two at a time.
+// A row of four reals by its template, with SSE2: the byte classes of the whole row, and the
+// values stored combined side by side.
 #pragma once
 
 #include <emmintrin.h>
@@ -26,17 +26,15 @@ inline bool matches_classes(const row_template& t, const char* p) {
     return (same & t.looked_at) == t.looked_at;
 }
 
-// The 4 bytes at column c[k] of the row, for each value k from `first` (0 or 2) on, in the 32-bit
-// lanes of one register; lanes before `first` zero.
-inline __m128i columns4(const char* p, const uint8_t* c, size_t first) {
+// The 4 bytes at column c[k] of the row, for values 2 and 3, in the 32-bit lanes of the same
+// number of one register; lanes 0 and 1 zero.
+inline __m128i columns4(const char* p, const uint8_t* c) {
     const auto word = [&](size_t k) {
         uint32_t w;
         std::memcpy(&w, p + c[k], 4);
         return _mm_cvtsi32_si128(static_cast<int>(w));
     };
-    const __m128i high = _mm_unpacklo_epi32(word(2), word(3));
-    if (first != 0) return _mm_slli_si128(high, 8);
-    return _mm_unpacklo_epi64(_mm_unpacklo_epi32(word(0), word(1)), high);
+    return _mm_slli_si128(_mm_unpacklo_epi32(word(2), word(3)), 8);
 }
 
 // Values j and j + 1: the digits after the point in 16-bit pairs, 32-bit fours and 64-bit
@@ -64,11 +62,10 @@ inline void combine_two(const row_template& t, const char* p, const int32_t* at,
     _mm_storeu_pd(out + j, _mm_xor_pd(scaled, _mm_castsi128_pd(_mm_and_si128(negative, sign_bit))));
 }
 
-// The exponents of the four values from their columns "E+dd" (digits as their low four bits),
-// checked for the range of one exact scaling; then the values, two at a time: values 2 and 3
-// alone where `first` is 2.
-inline bool combine_values(const row_template& t, const char* p, double* out, size_t first) {
-    const __m128i e = columns4(p, t.exponent, first);
+// The exponents of values 2 and 3 from their columns "E+dd" (digits as their low four bits),
+// checked for the range of one exact scaling; then the two values.
+inline bool combine_values(const row_template& t, const char* p, double* out) {
+    const __m128i e = columns4(p, t.exponent);
     const __m128i digits = _mm_and_si128(_mm_srli_epi32(e, 16), _mm_set1_epi32(0x0f0f));
     const __m128i x = _mm_add_epi32(_mm_mullo_epi16(_mm_and_si128(digits, _mm_set1_epi32(0xff)), _mm_set1_epi32(10)),
                                     _mm_srli_epi32(digits, 8));
@@ -77,12 +74,11 @@ inline bool combine_values(const row_template& t, const char* p, double* out, si
                                      _mm_load_si128(reinterpret_cast<const __m128i*>(t.scale_at)));
     const __m128i outside = _mm_or_si128(_mm_cmpgt_epi32(at, _mm_set1_epi32(2 * detail::max_exact_pow10)),
                                          _mm_cmplt_epi32(at, _mm_setzero_si128()));
-    if ((_mm_movemask_epi8(outside) & (first == 0 ? 0xffff : 0xff00)) != 0) return false;
+    if ((_mm_movemask_epi8(outside) & 0xff00) != 0) return false;
     alignas(16) int32_t index[row_values];
     _mm_store_si128(reinterpret_cast<__m128i*>(index), at);
-    const __m128i negative = _mm_cmpeq_epi32(_mm_and_si128(columns4(p, t.sign, first), _mm_set1_epi32(0xff)), _mm_set1_epi32('-'));
-    if (first == 0) combine_two(t, p, index, _mm_unpacklo_epi32(negative, negative), 0, out);
-    combine_two(t, p, index, _mm_unpackhi_epi32(negative, negative), 2, out);
+    const __m128i negative = _mm_cmpeq_epi32(_mm_and_si128(columns4(p, t.sign), _mm_set1_epi32(0xff)), _mm_set1_epi32('-'));
+    combine_two(t, p, index, _mm_unpackhi_epi32(negative, negative), first_stored, out);
     return true;
 }
 
