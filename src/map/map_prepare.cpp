@@ -41,9 +41,10 @@ void mirror(field_map& m, map_array& radial, map_array& axial, int32_t kmirror_z
 
 void prepare_map(run_state& s) {
     field_map& m = s.map;
-    const bool electric = s.control.iflag_EH == 0;
-    if (mirror_mode(s.control.kmirror_z))
-        mirror(m, electric ? m.Er_map : m.Br_map, electric ? m.Ez_map : m.Bz_map, s.control.kmirror_z);
+    if (mirror_mode(s.control.kmirror_z)) {
+        const auto [radial, axial] = table_kind_maps(s);
+        mirror(m, radial, axial, s.control.kmirror_z);
+    }
 
     const double dr = (m.Rmax - m.Rmin) / static_cast<double>(m.Nr - 1);
     for (int32_t ir = 1; ir <= m.Nr; ++ir) m.r_node[static_cast<size_t>(ir)] = static_cast<double>(ir - 1) * dr + m.Rmin;

@@ -18,22 +18,22 @@ int32_t nodes_from_intervals(int32_t intervals) {
 
 void load_rows(run_state& s, text_input& in) {
     field_map& m = s.map;
-    const bool electric = s.control.iflag_EH == 0;
-    const double scale = electric ? s.control.scale_E : s.control.scale_B;
-    map_array& radial = electric ? m.Er_map : m.Br_map;
-    map_array& axial = electric ? m.Ez_map : m.Bz_map;
+    const double scale = of_table_kind(s.control, s.control.scale_E, s.control.scale_B);
+    const auto [radial, axial] = table_kind_maps(s);
     // The maps of the other kind are left as they start, zero: writing zeros would only touch pages.
     // A null value keeps the value of the row before.
     double tab_c1 = 0, tab_c2 = 0, tab_f1 = 0, tab_f2 = 0;
     const list_item row[4] = {item(tab_c1), item(tab_c2), item(tab_f1), item(tab_f2)};
+    // The layout of the last row read whole by the common rule, by which the next is tried first.
+    numbers::row_template layout;
     for (int32_t iz = 1; iz <= m.Nz; ++iz) {
         for (int32_t ir = 1; ir <= m.Nr; ++ir) {
             // The coordinates are read for the rows' sake only: the reader by layout skips them.
-            if (double v[4]; read_row_by_layout(in, v)) {
+            if (double v[4]; read_row_by_layout(in, layout, v)) {
                 tab_f1 = v[2];
                 tab_f2 = v[3];
             } else {
-                read_list(in, row, 4);
+                read_row_list(in, row, layout);
             }
             radial(ir, iz) = tab_f1 * scale;
             axial(ir, iz) = tab_f2 * scale;

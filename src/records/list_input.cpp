@@ -222,20 +222,18 @@ namespace {
 // the line end or by a blank or tab and the rest of the line. The line is taken, LF included,
 // and true returned; false leaves the position where it was for the general rules, which read
 // the line again from its start and store the same values into the items stored here.
-// A row of four reals read here becomes the layout by which the table's reader tries the next.
-bool read_plain_row(line_source& in, const list_item* items, size_t count) {
+// A row of four reals read here becomes `layout` where one is given.
+bool read_plain_row(line_source& in, const list_item* items, size_t count, numbers::row_template* layout) {
     const char* const start = in.ahead();
     const char* const end = in.ahead_end();
     if (start == end || count == 0) return false;
-    const auto real = [&](size_t k) { return items[k].type == list_item::kind::real; };
-    const bool row = count == numbers::row_values && real(0) && real(1) && real(2) && real(3);
     const char* p = start;
     for (size_t k = 0; k < count; ++k) {
         while (*p == ' ') ++p;
         if (*p == '\t') {
             while (blank(*p)) ++p;
         }
-        if (!real(k)) return false;
+        if (items[k].type != list_item::kind::real) return false;
         const numbers::scanned r = numbers::scan(p);
         p = r.end;
         // Stored only once it is known to end where a value may: "2*" is no value 2, but two nulls.
@@ -248,17 +246,24 @@ bool read_plain_row(line_source& in, const list_item* items, size_t count) {
         if (lf == nullptr) return false;
     }
     in.take_ahead(lf + 1);
-    if (row) numbers::learn_row(in.row_layout, start, lf);
+    if (layout != nullptr) numbers::learn_row(*layout, start, lf);
     return true;
+}
+
+// read_list, a row read whole by read_plain_row becoming `layout` where one is given.
+void read_list_learning(line_source& in, const list_item* items, size_t count, numbers::row_template* layout) {
+    if (read_plain_row(in, items, count, layout)) return;
+    std::string_view line;
+    if (!in.next_line(line)) fail(in, msg_end_of_file);
+    read_list_general(in, items, count, line);
 }
 
 }  // namespace
 
-void read_list(line_source& in, const list_item* items, size_t count) {
-    if (read_plain_row(in, items, count)) return;
-    std::string_view line;
-    if (!in.next_line(line)) fail(in, msg_end_of_file);
-    read_list_general(in, items, count, line);
+void read_list(line_source& in, const list_item* items, size_t count) { read_list_learning(in, items, count, nullptr); }
+
+void read_row_list(line_source& in, const list_item (&items)[numbers::row_values], numbers::row_template& layout) {
+    read_list_learning(in, items, numbers::row_values, &layout);
 }
 
 }  // namespace p2k

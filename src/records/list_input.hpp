@@ -2,6 +2,7 @@
 // list-directed reads of 32-bit integers and 64-bit reals.
 #pragma once
 
+#include "records/numbers/read_row.hpp"
 #include "records/text_input.hpp"
 
 #include <cstdint>
@@ -30,14 +31,17 @@ inline void read_list(line_source& in, std::initializer_list<list_item> items) {
     read_list(in, items.begin(), items.size());
 }
 
-// A statement of four real items read by the layout of the rows read before it (see
-// records/numbers/read_row.hpp): true when the next line has that layout, its values from
-// numbers::first_stored on in `values` and the line taken; false leaves the position as it was,
-// for read_list, which reads any row and takes a row of four reals as the layout for the next.
-inline bool read_row_by_layout(line_source& in, double (&values)[numbers::row_values]) {
+// Rows of four reals, the table's, read by their layout (records/numbers/read_row.hpp), which
+// the table's reader keeps. read_row_list reads such a statement as read_list does, and when
+// the row is read whole by the common rule, takes its layout into `layout` for the rows after it.
+void read_row_list(line_source& in, const list_item (&items)[numbers::row_values], numbers::row_template& layout);
+
+// A statement of four real items read by `layout`: true when the next line has that layout, its
+// values from numbers::first_stored on in `values` and the line taken; false leaves the position
+// as it was, for read_row_list.
+inline bool read_row_by_layout(line_source& in, const numbers::row_template& layout, double (&values)[numbers::row_values]) {
     const char* const start = in.ahead();
     const size_t held = static_cast<size_t>(in.ahead_end() - start);
-    const numbers::row_template& layout = in.row_layout;
     if (held < layout.length || held + line_padding < numbers::row_span || !numbers::read_row(layout, start, values))
         return false;
     in.take_ahead(start + layout.length);

@@ -2,7 +2,6 @@
 #pragma once
 
 #include "records/failure.hpp"
-#include "records/numbers/read_row.hpp"
 
 #include <string>
 #include <string_view>
@@ -34,7 +33,6 @@ public:
 
     int unit = 0;
     std::string file;  // full path, quoted in reports
-    numbers::row_template row_layout;  // of the rows of reals read last
 
 protected:
     const char* ahead_ = nullptr;

@@ -1,11 +1,11 @@
 #include "run/driver.hpp"
 
-#include "field3d/output_grid.hpp"
+#include "field3d/sampling.hpp"
 #include "map/map_prepare.hpp"
 #include "map/poisson_reader.hpp"
 #include "records/failure.hpp"
 #include "run/control_file.hpp"
-#include "writers/output_naming.hpp"
+#include "writers/write_output.hpp"
 
 #include <string_view>
 

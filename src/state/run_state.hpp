@@ -88,6 +88,41 @@ struct run_state {
     list_output console;  // unit 6
 };
 
+// The table holds one kind of field: E where iflag_EH is 0, B where it is 1 (the table's reader
+// stops on any other value before a map is filled). Only the maps and 3D arrays of that kind are
+// filled and written; those of the other kind stay zero.
+template <typename T>
+T& of_table_kind(const run_control& c, T& e, T& b) {
+    return c.iflag_EH == 0 ? e : b;
+}
+
+// The maps, radial and axial, and the 3D arrays, x, y and z, of the table's kind, in a run state
+// const or not.
+template <typename Map>
+struct kind_maps {
+    Map& radial;
+    Map& axial;
+};
+template <typename Array>
+struct kind_arrays {
+    Array& x;
+    Array& y;
+    Array& z;
+};
+template <typename State>
+auto table_kind_maps(State& s) {
+    auto& m = s.map;
+    using map = std::remove_reference_t<decltype(of_table_kind(s.control, m.Er_map, m.Br_map))>;
+    return kind_maps<map>{of_table_kind(s.control, m.Er_map, m.Br_map), of_table_kind(s.control, m.Ez_map, m.Bz_map)};
+}
+template <typename State>
+auto table_kind_arrays(State& s) {
+    auto& f = s.field;
+    using array = std::remove_reference_t<decltype(of_table_kind(s.control, f.Ex, f.Bx))>;
+    return kind_arrays<array>{of_table_kind(s.control, f.Ex, f.Bx), of_table_kind(s.control, f.Ey, f.By),
+                              of_table_kind(s.control, f.Ez, f.Bz)};
+}
+
 // Sets every value back to zero (the console stays as it is), without a temporary copy.
 inline void reset_run_state(run_state& s) {
     auto zero = [](auto& group) {

@@ -30,9 +30,8 @@ void write_nine_statements(const run_state& s, Unit& u) {
     u.begin();
     u.put(g.z_grid.data() + 1, grid_nz);
     u.end();
-    const field_3d& f = s.field;
-    const bool electric = s.control.iflag_EH == 0;
-    for (const grid_array* a : {electric ? &f.Ex : &f.Bx, electric ? &f.Ey : &f.By, electric ? &f.Ez : &f.Bz}) {
+    const auto [x, y, z] = table_kind_arrays(s);
+    for (const grid_array* a : {&x, &y, &z}) {
         u.begin();
         u.put(a->v.data(), a->v.size());  // storage order: i fastest, then j, then k
         u.end();

@@ -14,11 +14,7 @@ void write_text_file_2(const run_state& s) {
     u.line(g.xmws[0], g.xmws[1], int32_t{grid_nx});
     u.line(g.ymws[0], g.ymws[1], int32_t{grid_ny});
     u.line(g.zmws[0], g.zmws[1], int32_t{grid_nz});
-    const field_3d& f = s.field;
-    const bool electric = s.control.iflag_EH == 0;
-    const grid_array& a = electric ? f.Ex : f.Bx;
-    const grid_array& b = electric ? f.Ey : f.By;
-    const grid_array& c = electric ? f.Ez : f.Bz;
+    const auto [a, b, c] = table_kind_arrays(s);
     for (int i = 1; i <= grid_nx; ++i)
         for (int j = 1; j <= grid_ny; ++j)
             for (int k = 1; k <= grid_nz; ++k) {

@@ -6,7 +6,7 @@
 // Input: the control file, then the separator line "@@@table@@@", then the table. The table is
 // written under the name that line 3 of the control file gives when that is a plain file name in
 // the scratch folder, so mutations of the name reach the open of the table.
-#include "field3d/output_grid.hpp"
+#include "field3d/sampling.hpp"
 #include "fuzz_check.hpp"
 #include "map/map_prepare.hpp"
 #include "map/poisson_reader.hpp"
@@ -15,7 +15,7 @@
 #include "run/control_file.hpp"
 #include "run/driver.hpp"
 #include "state/run_state.hpp"
-#include "writers/output_naming.hpp"
+#include "writers/write_output.hpp"
 
 #include <cmath>
 #include <cstdint>

@@ -3,7 +3,7 @@
 // reals read back by list-directed input against std::from_chars.
 #include "records/list_input.hpp"
 #include "records/number_fields.hpp"
-#include "records/numbers/detail.hpp"
+#include "records/numbers/write_detail.hpp"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // counts at and beyond the map's capacity, tables that end in every section, and the
 // float-to-integer conversions at the map's edges. Inputs found by fuzzing are kept here too.
 #include "field3d/eb2d_appr.hpp"
-#include "field3d/output_grid.hpp"
+#include "field3d/sampling.hpp"
 #include "map/map_prepare.hpp"
 #include "map/poisson_reader.hpp"
 #include "records/failure.hpp"
@@ -12,7 +12,7 @@
 #include "records/text_input.hpp"
 #include "run/control_file.hpp"
 #include "state/run_state.hpp"
-#include "writers/output_naming.hpp"
+#include "writers/write_output.hpp"
 #include "test_support.hpp"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "writers/output_naming.hpp"
+#include "writers/write_output.hpp"
 #include "test_support.hpp"
 
 #include <cstring>

@@ -1,25 +1,10 @@
-// The template of a row of four reals, taken from a row the scan has read.
+// The template of a row of four reals, taken from a row the scan has read, and the paths by
+// which later rows are checked against it.
 #include "records/numbers/read_row.hpp"
 
+#include "records/numbers/read_real.hpp"
+
 namespace p2k::numbers {
-namespace {
-
-// The length of the solver's shape at p without its sign, whatever its value: 13 or 14 bytes,
-// or 0.
-size_t shape_length(const char* p) {
-    const auto digits = [&](size_t from, size_t n) {
-        for (size_t i = from; i < from + n; ++i)
-            if (detail::digit_value(p[i]) >= 10) return false;
-        return true;
-    };
-    if (!digits(0, 1) || p[1] != '.' || !digits(2, 7)) return 0;
-    const size_t e = digits(9, 1) ? 10 : 9;
-    const char letter = static_cast<char>(p[e] | 0x20);
-    if ((letter != 'e' && letter != 'd') || (p[e + 1] != '+' && p[e + 1] != '-') || !digits(e + 2, 2)) return 0;
-    return e + 4;
-}
-
-}  // namespace
 
 void learn_row(row_template& t, const char* p, const char* lf) {
     t.length = 0;
@@ -38,8 +23,9 @@ void learn_row(row_template& t, const char* p, const char* lf) {
         while (p[at] == ' ') ++at;
         const bool signed_ = p[at] == '-' || p[at] == '+';
         const size_t digit = at + (signed_ ? 1 : 0);
-        const size_t shape = shape_length(p + digit);
-        if (shape == 0) return;
+        const shape_digits value = solver_shape_digits(p + digit);
+        if (value.end == nullptr) return;
+        const size_t shape = static_cast<size_t>(value.end - (p + digit));  // 13 or 14 bytes
         const bool nine = shape == 14;
         t.digit[j] = static_cast<uint8_t>(digit);
         t.fraction[j] = static_cast<uint8_t>(digit + (nine ? 2 : 1));
@@ -67,9 +53,6 @@ void learn_row(row_template& t, const char* p, const char* lf) {
     t.length = static_cast<uint32_t>(length);
 }
 
-}  // namespace p2k::numbers
-
-namespace p2k::numbers {
 namespace {
 
 std::span<const row_path> available_row_paths() {

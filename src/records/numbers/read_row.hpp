@@ -6,7 +6,7 @@
 // format and match the template of the first.
 #pragma once
 
-#include "records/numbers/detail.hpp"
+#include "records/numbers/read_detail.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -53,13 +53,12 @@ void learn_row(row_template& t, const char* p, const char* lf);
 }  // namespace p2k::numbers
 
 #if defined(__SSE2__) && !defined(P2K_PORTABLE_DIGITS)
-#include "records/numbers/row_sse2.hpp"
+#include "records/numbers/read_row_sse2.hpp"
 #else
-#include "records/numbers/row_portable.hpp"
+#include "records/numbers/read_row_portable.hpp"
 #endif
 
 namespace p2k::numbers {
-
 
 // The byte classes of a row are checked by one of these, each giving the same answer: the
 // baseline (SSE2, or the portable code), or with AVX2 where the processor has it.
@@ -71,7 +70,7 @@ extern const row_path chosen_row_path;
 
 #if defined(__SSE2__) && !defined(P2K_PORTABLE_DIGITS) && defined(__x86_64__) && defined(__GNUC__)
 #define P2K_ROW_AVX2 1
-// matches_classes 32 bytes at a time (row_avx2.cpp); only where row_paths() offers it.
+// matches_classes 32 bytes at a time (read_row_avx2.cpp); only where row_paths() offers it.
 bool matches_classes_avx2(const row_template& t, const char* p);
 #endif
 

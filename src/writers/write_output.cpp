@@ -1,4 +1,4 @@
-#include "writers/output_naming.hpp"
+#include "writers/write_output.hpp"
 
 #include "records/failure.hpp"
 #include "writers/field_files.hpp"

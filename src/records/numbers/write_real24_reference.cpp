@@ -1,10 +1,11 @@
 // The 24-column real field by the rule itself, on the correctly rounded digits of std::to_chars.
 #include "records/number_fields.hpp"
-#include "records/numbers/detail.hpp"
+#include "records/numbers/write_detail.hpp"
 
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 namespace p2k::numbers::detail {
 namespace {

@@ -26,6 +26,9 @@ inline bool matches_classes(const row_template& t, const char* p) {
     return (same & t.looked_at) == t.looked_at;
 }
 
+// The values stored are two, one register's worth, at fixed places in it.
+static_assert(first_stored == 2 && row_values == 4, "the SSE2 row path combines values 2 and 3 alone");
+
 // The 4 bytes at column c[k] of the row, for values 2 and 3, in the 32-bit lanes of the same
 // number of one register; lanes 0 and 1 zero.
 inline __m128i columns4(const char* p, const uint8_t* c) {

@@ -1,12 +1,11 @@
-#include "field3d/output_grid.hpp"
+#include "field3d/sampling.hpp"
 
 #include "field3d/eb2d_appr.hpp"
 #include "records/failure.hpp"
 #include "records/number_fields.hpp"
 
-#include <string>
-
 #include <cmath>
+#include <string>
 #include <string_view>
 
 namespace p2k {
@@ -60,13 +59,10 @@ void sample_field(run_state& s) {
         const axis_stencil a = axial_stencil(s.map, g.z_grid[k]);
         along_z[k] = {a.inside, map_nr_max * static_cast<size_t>(a.inside ? a.centre - 1 : 0), weights_along_z(a.offset)};
     }
-    const bool electric = c.iflag_EH == 0;
-    const double* radial_map = (electric ? s.map.Er_map : s.map.Br_map).v.data();
-    const double* axial_map = (electric ? s.map.Ez_map : s.map.Bz_map).v.data();
-    field_3d& f = s.field;
-    grid_array& out_x = electric ? f.Ex : f.Bx;
-    grid_array& out_y = electric ? f.Ey : f.By;
-    grid_array& out_z = electric ? f.Ez : f.Bz;
+    const auto [radial, axial] = table_kind_maps(s);
+    const double* radial_map = radial.v.data();
+    const double* axial_map = axial.v.data();
+    const auto [out_x, out_y, out_z] = table_kind_arrays(s);
     // The nodes in storage order, z slice by z slice, so that the stores run through the arrays
     // and the map rows of one slice are read together; the radial halves of the 25 x 25 columns
     // computed before.

@@ -1,4 +1,4 @@
-#include "field3d/output_grid.hpp"
+#include "field3d/sampling.hpp"
 #include "field3d/eb2d_appr.hpp"
 #include "test_support.hpp"
 

@@ -1,9 +1,11 @@
 // The 24-column real field of every value the table leaves: the fixed form at the ends of its
 // range and on carries into a new leading digit, zero, and the exponent form.
 #include "records/number_fields.hpp"
-#include "records/numbers/detail.hpp"
+#include "records/numbers/write_detail.hpp"
 
+#include <bit>
 #include <cmath>
+#include <cstring>
 
 namespace p2k::numbers::detail {
 namespace {

@@ -2,7 +2,7 @@
 // classification of a block of text by vector compares and one mask per block, as in G. Langdale
 // and D. Lemire, "Parsing Gigabytes of JSON per Second", VLDB Journal 28(6), 2019). Compiled
 // for AVX2 in this function alone, which runs only where row_paths() finds the processor has it;
-// the same test as matches_classes in row_sse2.hpp.
+// the same test as matches_classes in read_row_sse2.hpp.
 #include "records/numbers/read_row.hpp"
 
 #if defined(P2K_ROW_AVX2)
