@@ -194,8 +194,8 @@ def _stop_point(z, t_nodes, qe):
     a = (qe[1:] - qe[:-1]) / (2 * h)
     b = qe[:-1]
     c = t_nodes[:-1]
-    with np.errstate(divide="ignore", invalid="ignore"):
-        vertex = np.where(a != 0, -b / (2 * a), np.inf)
+    # The vertex of the parabola; a cell whose field is constant has none (-1: not inside).
+    vertex = np.where(a != 0, -b / (2 * np.where(a != 0, a, 1.0)), -1.0)
     inside = (vertex > 0) & (vertex < h)
     lowest = np.minimum(t_nodes[1:], np.where(inside, c + b * vertex + a * vertex * vertex, np.inf))
     stopped = np.nonzero((lowest <= 0) | (c <= 0))[0]
