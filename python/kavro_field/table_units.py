@@ -121,7 +121,7 @@ def _header_lines(lines: List[str]):
 
 def _pick(found, what):
     """One UnitSource from several findings, or a conflict line."""
-    units = sorted({s.unit for s in found})
+    units = list(dict.fromkeys(s.unit for s in found))
     if not found:
         return None, None
     if len(units) > 1:
