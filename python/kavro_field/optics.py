@@ -34,6 +34,9 @@ FOCAL_TOLERANCE = 1e-7
 MAX_STEPS_PER_CELL = 1 << 12
 # C below this share of the focusing the element holds (integral |K| / p dz) is rounding: no focusing.
 ROUNDING_SHARE = 1e-12
+# A cut end whose kick on the ray (a first-order effect of an electric field) exceeds this share
+# of C gets a note.
+CUT_KICK_SHARE = 1e-3
 # The kinetic energy at the two ends is the same within this share of T0 + integral |q E| dz.
 ENERGY_SHARE = 1e-9
 # Gauss-Legendre points on [0, 1] for the integrals of smooth functions over each cell.
@@ -376,6 +379,16 @@ def paraxial_optics(z_m, field_si, kind: str, particle: Particle, momentum: Opti
     if abs(c) <= rounding:
         notes.append("no focusing: C = 0 within rounding")
         return _empty(particle, notes, **values)
+    if kind == "E":
+        # The focusing of an electric lens is of second order in its field, the kick of a field
+        # cut at an end (E_z falling to 0 there, as a tracker reading the file sees it) of the
+        # first: even a small end field can carry a good part of C.
+        kick = qe[-1] / (2 * beta_nodes[-1] * p_nodes[-1]) - qe[0] / (2 * beta_nodes[0] * p_nodes[0])
+        if abs(kick) > CUT_KICK_SHARE * abs(c):
+            notes.append(f"the field cut at the ends (Ez {field[0]:.4g} V/m at the entrance, {field[-1]:.4g} V/m at the"
+                         f" exit) gives about {abs(kick / c):.2g} of C, as a tracker that stops the field there"
+                         " sees it; were the field to fall to 0 beyond the ends, the focal length would be about"
+                         f" {-1.0 / (c + kick):.4g} m")
     det = a * d - b * c
     z_in, z_out = float(z[0]), float(z[-1])
     values.update(focal_length_image=-1.0 / c, focal_length_object=-det / c,
