@@ -444,8 +444,16 @@ def on_axis_potential(f, length_unit: Optional[str] = None, field_unit: Optional
 
     Examples
     --------
-    >>> v = kavro_field.load("eh_EMS.#01").on_axis_potential("cm", "V/cm")   # doctest: +SKIP
-    >>> float(v.V.max())                                                     # doctest: +SKIP
+    Ez = -2 z V/cm on the axis between z = -1 and 1 cm: V = z^2 - 1 in V.
+
+    >>> from kavro_field.layouts import FieldFile
+    >>> xy, z = np.linspace(-1.0, 1.0, 3), np.linspace(-1.0, 1.0, 201)
+    >>> ez = np.broadcast_to(-2.0 * z, (3, 3, 201))
+    >>> f = FieldFile("lens", 2, "E", xy, xy, z, (-1.0, 1.0), (-1.0, 1.0), (-1.0, 1.0), (0, 0, 0),
+    ...               None, None, 0.0 * ez, 0.0 * ez, ez)
+    >>> v = on_axis_potential(f, "cm", "V/cm")
+    >>> round(float(v.V[100]), 4), float(v.z[-1])
+    (-1.0, 0.01)
     """
     g, _ = _whole(f)
     z, axial = _axis(g)
@@ -489,8 +497,17 @@ def optics(f, length_unit: Optional[str] = None, field_unit: Optional[str] = Non
 
     Examples
     --------
-    >>> o = optics(kavro_field.load("eh_EMS.#01"), "cm", "V/cm", "electron", kinetic_energy=0.01)  # doctest: +SKIP
-    >>> o.focal_length_image                                                                      # doctest: +SKIP
+    A uniform Bz of 1000 G over 20 cm, a 10 MeV/c proton: f = 1 / (k sin kL), k = qB / 2p.
+
+    >>> from kavro_field.layouts import FieldFile
+    >>> xy, z = np.linspace(-1.0, 1.0, 3), np.linspace(-10.0, 10.0, 101)
+    >>> bz = np.full((3, 3, 101), 1000.0)
+    >>> f = FieldFile("solenoid", 2, "B", xy, xy, z, (-1.0, 1.0), (-1.0, 1.0), (-10.0, 10.0), (0, 0, 0),
+    ...               None, None, 0.0 * bz, 0.0 * bz, bz)
+    >>> o = optics(f, "cm", "G", "proton", momentum=10.0)
+    >>> k = 0.1 * SPEED_OF_LIGHT / 2e7
+    >>> round(o.focal_length_image * k * math.sin(0.2 * k), 9), o.particle["charge"]
+    (1.0, 1.0)
     """
     to_m, to_si, unit_kind = _units(length_unit, field_unit)
     if f.kind is not None and f.kind != unit_kind:

@@ -156,9 +156,20 @@ def unfold(f):
 
     Examples
     --------
-    >>> g = unfold(kavro_field.load("eh_EMS.#01"))                 # doctest: +SKIP
-    >>> g.unfolding.describe(g.kind)                               # doctest: +SKIP
-    'whole element: the stored half z >= 0 unfolded, Bz even (Bx, By vanish on z = 0 to 3e-9 of the peak)'
+    A solenoid-like field stored for z >= 0 (Bx = x z, By = y z odd in z, Bz = 1 even):
+
+    >>> from kavro_field.layouts import FieldFile
+    >>> xy, z = np.linspace(0.0, 1.0, 3), np.linspace(0.0, 2.0, 5)
+    >>> x, y, zz = np.meshgrid(xy, xy, z, indexing="ij")
+    >>> half = FieldFile("half", 2, "B", xy, xy, z, (0.0, 1.0), (0.0, 1.0), (0.0, 2.0), (0, 0, 1),
+    ...                  None, None, x * zz, y * zz, 1.0 + 0.0 * zz)
+    >>> g = unfold(half)
+    >>> g.Fz.shape, g.zmws, g.ksym, g.z_grid.tolist()
+    ((3, 3, 9), (-2.0, 2.0), (0, 0, 0), [-2.0, -1.5, -1.0, -0.5, 0.0, 0.5, 1.0, 1.5, 2.0])
+    >>> g.Fx[2, 0, :].tolist()
+    [-2.0, -1.5, -1.0, -0.5, 0.0, 0.5, 1.0, 1.5, 2.0]
+    >>> g.unfolding.describe(g.kind)
+    'whole element: the stored half z >= 0 unfolded, Bz even (Bx, By vanish on z = 0 to 0 of the peak)'
     """
     components = [np.asarray(c) for c in f.components]
     finite = [np.abs(c[np.isfinite(c)]) for c in components]
