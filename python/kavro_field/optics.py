@@ -316,13 +316,15 @@ def paraxial_optics(z_m, field_si, kind: str, particle: Particle, momentum: Opti
         if thin is None:
             notes.append("no thin-lens value: the field is zero")
     else:
+        if t0 is None:
+            t0 = particle.kinetic_energy(p0)
         qe = q * field * 1e-6  # MeV/m
         t_nodes = t0 + cumulative_integral(z, qe)
         stop = _stop_point(z, t_nodes, qe)
         if stop is not None:
             return _empty(particle, notes + [f"the field stops the particle at z = {stop:.6g} m (T falls to 0"
                                              f" from {t0:.6g} MeV): no optics"])
-        m = particle.mass
+        m = particle.required_mass()
         qe0, qe1 = qe[:-1], qe[1:]
         slope = (qe1 - qe0) / h  # q E_z' in MeV/m^2, constant in each cell
 

@@ -42,31 +42,32 @@ class Particle:
     mass: Optional[float]
     charge: float
 
-    def _needs_mass(self) -> float:
+    def required_mass(self) -> float:
+        """The mass, or ParticleError where the particle was given by its charge alone."""
         if self.mass is None:
             raise ParticleError(f"the {self.name} has no mass given: the kinetic energy needs one")
         return self.mass
 
     def momentum(self, kinetic_energy: float) -> float:
         """Momentum in MeV/c of the kinetic energy `kinetic_energy` in MeV."""
-        m = self._needs_mass()
+        m = self.required_mass()
         t = positive_finite(kinetic_energy, "the kinetic energy")
         return math.sqrt(t * (t + 2 * m))
 
     def kinetic_energy(self, momentum: float) -> float:
         """Kinetic energy in MeV of the momentum `momentum` in MeV/c (without cancellation)."""
-        m = self._needs_mass()
+        m = self.required_mass()
         p = positive_finite(momentum, "the momentum")
         return p * p / (math.sqrt(p * p + m * m) + m)
 
     def gamma_of_kinetic(self, kinetic_energy: float) -> float:
         """Lorentz factor at the kinetic energy in MeV."""
-        return 1.0 + positive_finite(kinetic_energy, "the kinetic energy") / self._needs_mass()
+        return 1.0 + positive_finite(kinetic_energy, "the kinetic energy") / self.required_mass()
 
     def beta_of_kinetic(self, kinetic_energy: float) -> float:
         """v / c at the kinetic energy in MeV."""
         t = positive_finite(kinetic_energy, "the kinetic energy")
-        return self.momentum(t) / (t + self._needs_mass())
+        return self.momentum(t) / (t + self.required_mass())
 
 
 PARTICLES = {

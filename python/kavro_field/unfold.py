@@ -76,7 +76,7 @@ class Unfolding:
         name = kind or "F"
         parts = []
         for a in self.axes:
-            if a.unfolded:
+            if a.odd is not None and a.residual is not None:
                 odd = [name + c[1] for c in a.odd]
                 even = [name + c[1] for c in ("Fx", "Fy", "Fz") if c not in a.odd]
                 verb = "vanishes" if len(odd) == 1 else "vanish"
