@@ -212,7 +212,7 @@ def _stop_point(z, t_nodes, qe):
     return float(z[k] + min(roots)) if roots else float(z[k + 1])
 
 
-def _empty(particle, notes, **values):
+def _result(particle, notes, **values):
     keys = ("focal_length_image", "focal_length_object", "thin_lens_focal_length", "image_focal_point_z",
             "object_focal_point_z", "image_principal_plane_z", "object_principal_plane_z", "matrix",
             "rotation_angle", "final_kinetic_energy")
@@ -292,7 +292,7 @@ def paraxial_optics(z_m, field_si, kind: str, particle: Particle, momentum: Opti
         raise ParticleError("the electric optics need the particle's mass: give --particle, or --mass and --charge")
     notes = []
     if not np.all(np.isfinite(field)):
-        return _empty(particle, ["the on-axis field holds values that are not finite: no optics"])
+        return _result(particle, ["the on-axis field holds values that are not finite: no optics"])
     notes += _fringe_notes(z, field)
     h = np.diff(z)
     q = particle.charge
@@ -322,7 +322,7 @@ def paraxial_optics(z_m, field_si, kind: str, particle: Particle, momentum: Opti
         t_nodes = t0 + cumulative_integral(z, qe)
         stop = _stop_point(z, t_nodes, qe)
         if stop is not None:
-            return _empty(particle, notes + [f"the field stops the particle at z = {stop:.6g} m (T falls to 0"
+            return _result(particle, notes + [f"the field stops the particle at z = {stop:.6g} m (T falls to 0"
                                              f" from {t0:.6g} MeV): no optics"])
         m = particle.required_mass()
         qe0, qe1 = qe[:-1], qe[1:]
@@ -380,7 +380,7 @@ def paraxial_optics(z_m, field_si, kind: str, particle: Particle, momentum: Opti
               "thin_lens_focal_length": thin}
     if abs(c) <= rounding:
         notes.append("no focusing: C = 0 within rounding")
-        return _empty(particle, notes, **values)
+        return _result(particle, notes, **values)
     if kind == "E":
         # The focusing of an electric lens is of second order in its field, the kick of a field
         # cut at an end (E_z falling to 0 there, as a tracker reading the file sees it) of the
@@ -396,7 +396,7 @@ def paraxial_optics(z_m, field_si, kind: str, particle: Particle, momentum: Opti
     values.update(focal_length_image=-1.0 / c, focal_length_object=-det / c,
                   image_focal_point_z=z_out - a / c, image_principal_plane_z=z_out + (1.0 - a) / c,
                   object_focal_point_z=z_in + d / c, object_principal_plane_z=z_in + (d - det) / c)
-    return _empty(particle, notes, **values)
+    return _result(particle, notes, **values)
 
 
 def _units(length_unit, field_unit):
