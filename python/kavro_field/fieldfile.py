@@ -9,8 +9,6 @@ from typing import NamedTuple
 
 import numpy as np
 
-from .grid import NODE_COUNTS
-
 XARRAY_MISSING = ("FieldFile.to_xarray needs the xarray package, which this Python does not have"
                   " (Debian: apt-get install python3-xarray)")
 
@@ -59,7 +57,7 @@ class FieldAccess:
             header += f", d_elm {self.d_elm:.6g}, aper {self.aper:.6g}"
         peaks = ", ".join(f"{name} {_finite_max_abs(c):.4g}" for name, c in zip(("Fx", "Fy", "Fz"), self.components))
         return (f"<FieldFile {os.path.basename(self.path)!r}: layout {self.layout}, {kind},"
-                f" {' x '.join(map(str, NODE_COUNTS))} nodes, {ranges}; {header}; max |F| {peaks}>")
+                f" {' x '.join(map(str, self.Fx.shape))} nodes, {ranges}; {header}; max |F| {peaks}>")
 
     def at(self, x, y, z) -> np.ndarray:
         """The field at arbitrary points, trilinear between the nodes.

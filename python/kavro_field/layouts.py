@@ -74,6 +74,18 @@ class FieldFile(FieldAccess):
     Fx: np.ndarray
     Fy: np.ndarray
     Fz: np.ndarray
+    # What `unfold` did to make this object (None for a file as read).
+    unfolding: Optional[object] = None
+
+    def unfold(self) -> "FieldFile":
+        """The whole element from a half (see `kavro_field.unfold.unfold`)."""
+        from .unfold import unfold
+        return unfold(self)
+
+    def on_axis_potential(self, length_unit=None, field_unit=None):
+        """V(z) = -integral E_z dz along the axis (see `kavro_field.optics.on_axis_potential`)."""
+        from .optics import on_axis_potential
+        return on_axis_potential(self, length_unit, field_unit)
 
     @property
     def field_name(self):
