@@ -19,7 +19,7 @@ import shutil
 import subprocess
 import tempfile
 from dataclasses import dataclass, field
-from typing import Dict, List, Optional, Tuple
+from typing import Any, Dict, List, Optional, Tuple
 
 import numpy as np
 
@@ -96,8 +96,8 @@ def _vector(path, attrs, name, default=None, where=""):
     return value
 
 
-def read_control_grid(control) -> Dict[str, object]:
-    """The values of a control file that make the output grid and name the file.
+def read_control_grid(control) -> Dict[str, Any]:
+    r"""The values of a control file that make the output grid and name the file.
 
     Parameters
     ----------
@@ -117,21 +117,25 @@ def read_control_grid(control) -> Dict[str, object]:
 
     Examples
     --------
-    >>> read_control_grid("examples/lens")  # doctest: +SKIP
-    {'kfile_num': 1, 'layout': 0, 'ksym': (0, 0, 0), 'd_elm': 16.0, 'aper': 1.0}
+    >>> import os, tempfile
+    >>> folder = tempfile.mkdtemp()
+    >>> with open(os.path.join(folder, "poisson_to_kavro.dat"), "w") as control:
+    ...     _ = control.write("lens\n\nlens.txt\n0\n0\n7\n2\n0 0 1\n16.0\n1.0\n1.0\n1.0\n")
+    >>> read_control_grid(folder)
+    {'kfile_num': 7, 'layout': 2, 'ksym': (0, 0, 1), 'd_elm': 16.0, 'aper': 1.0}
     """
     t = trace(control)
-    if t.outcome.outcome == "failure" and t.outcome.unit == 1:
-        raise FieldFileError(t.control_path, "cannot be read as a control file: " + " ".join(t.outcome.stderr).strip())
-    c = t.control
     if "aper" not in t.origins:
-        raise FieldFileError(t.control_path, "ends before aper")
+        why = " ".join(line.strip() for line in t.outcome.stderr) if t.outcome.outcome == "failure" else ""
+        raise FieldFileError(t.control_path, "cannot be read as a control file up to its aper" + (f": {why}" if why else ""))
+    c: Dict[str, Any] = t.control
     return {"kfile_num": int(c["kfile_num"]), "layout": int(c["kform_3D"]),
             "ksym": (int(c["ksym_x"]), int(c["ksym_y"]), int(c["ksym_z"])),
             "d_elm": float(c["d_elm"]), "aper": float(c["aper"])}
 
 
 def _mesh_group(path, h5, mesh):
+    import h5py
     """(HDF5 path, group) of the one mesh the file holds, or of the one `mesh` names."""
     if "externalFieldPath" not in h5.attrs:
         raise FieldFileError(path, "no externalFieldPath at the root: not an external field mesh file")
@@ -148,7 +152,8 @@ def _mesh_group(path, h5, mesh):
     if parent and parent not in h5:
         raise FieldFileError(path, f"the externalFieldPath {pattern} is not in the file")
     group = h5[parent] if parent else h5
-    names = sorted(n for n in group if (not tail.strip("/") or tail.strip("/") in group[n]))
+    names = sorted(n for n, node in group.items()
+                   if isinstance(node, h5py.Group) and (not tail.strip("/") or tail.strip("/") in node))
     if mesh is None:
         if len(names) != 1:
             raise FieldFileError(path, f"{len(names)} meshes at {pattern} ({', '.join(names) or 'none'}): name one")
@@ -193,7 +198,7 @@ class _Mesh:
     values: List[Optional[np.ndarray]]  # real, in the output's field unit
     spacing: np.ndarray  # in the output's length unit
     origin: np.ndarray  # of index 0, in the KAVRO frame, output length unit
-    shape: Tuple[int, int, int]
+    shape: Tuple[int, ...]
     warnings: List[str]
 
 
@@ -245,7 +250,7 @@ def _read_mesh(path, h5, mesh, kind, phase, length_unit, field_unit, d_elm) -> _
         raise FieldFileError(path, f"unknown unit: length {length_unit!r}, field {field_unit!r}")
     metres = LENGTH_UNITS[length_unit]
     field_scale = float(np.asarray(attrs.get("fieldScale", 1.0)).ravel()[0])
-    values = []
+    values: List[Optional[np.ndarray]] = []
     for name in COMPONENTS[geometry]:
         data, unit = _component(path, record, name, size, f"{where}{RECORDS[kind]}")
         if data is None:
@@ -406,7 +411,7 @@ def find_converter(converter: Optional[str] = None) -> str:
     return found
 
 
-def _convert(table: str, flag: str, grid: Dict[str, object], converter: str) -> bytes:
+def _convert(table: str, flag: str, grid: Dict[str, Any], converter: str) -> bytes:
     """The converter's output for a table and the grid's control values, made in a temporary folder."""
     ksym = " ".join(str(v) for v in grid["ksym"])
     control = ["control written by kavro-field import", "", "table.txt", f"{flag}        iflag_EH", "0        kmirror_z",
@@ -433,7 +438,7 @@ def import_openpmd(path, *, mesh: Optional[str] = None, kind: Optional[str] = No
                    length_unit: Optional[str] = None, field_unit: Optional[str] = None,
                    d_elm: float, aper: float, ksym=(0, 0, 0), layout: int = 0, kfile_num: int = 1,
                    output_dir: str = ".", outside: str = "refuse", converter: Optional[str] = None) -> ImportResult:
-    """Write a KAVRO field file from an openPMD external field mesh.
+    r"""Write a KAVRO field file from an openPMD external field mesh.
 
     Parameters
     ----------
@@ -477,10 +482,24 @@ def import_openpmd(path, *, mesh: Optional[str] = None, kind: Optional[str] = No
 
     Examples
     --------
-    >>> r = import_openpmd("quad.h5", length_unit="cm", field_unit="T", d_elm=20.0,
-    ...                    aper=1.0, layout=2)                    # doctest: +SKIP
-    >>> r.path, r.outside                                          # doctest: +SKIP
-    ('./eh_EMS.#01', 0)
+    A uniform Bz of 0.5 T over a box of 4 x 4 x 40 cm, as a constant component:
+
+    >>> import os, tempfile, h5py
+    >>> folder = tempfile.mkdtemp()
+    >>> with h5py.File(os.path.join(folder, "box.h5"), "w") as h5:
+    ...     h5.attrs["externalFieldPath"] = np.bytes_("/ExternalFieldMesh/")
+    ...     mesh = h5.create_group("ExternalFieldMesh")
+    ...     mesh.attrs.update(gridGeometry=np.bytes_("rectangular"), eleAnchorPt=np.bytes_("center"),
+    ...                       harmonic=0, gridSize=[3, 3, 3], gridSpacing=[0.02, 0.02, 0.2],
+    ...                       gridOriginOffset=[-0.02, -0.02, -0.2])
+    ...     bz = mesh.create_group("magneticField/z")
+    ...     bz.attrs.update(value=0.5, shape=[3, 3, 3], unitSI=1.0)
+    >>> r = import_openpmd(os.path.join(folder, "box.h5"), length_unit="cm", field_unit="G",
+    ...                    d_elm=30.0, aper=1.0, layout=2, output_dir=folder)
+    >>> os.path.basename(r.path), r.kind, r.outside
+    ('eh_EMS.#01', 'B', 0)
+    >>> open(r.path).readlines()[5]
+    '  0.000000000000000E+000  0.000000000000000E+000   5000.00000000000     \n'
     """
     try:
         import h5py
@@ -493,7 +512,7 @@ def import_openpmd(path, *, mesh: Optional[str] = None, kind: Optional[str] = No
         raise ValueError(f"outside {outside!r}: one of {', '.join(OUTSIDE_CHOICES)}")
     if layout not in (0, 1, 2):
         raise ValueError(f"layout {layout!r}: a field file has layout 0, 1 or 2")
-    grid = {"kfile_num": int(kfile_num), "layout": int(layout), "ksym": tuple(int(v) for v in ksym),
+    grid: Dict[str, Any] = {"kfile_num": int(kfile_num), "layout": int(layout), "ksym": tuple(int(v) for v in ksym),
             "d_elm": float(d_elm), "aper": float(aper)}
     try:
         h5 = h5py.File(path, "r")

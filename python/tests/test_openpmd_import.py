@@ -188,8 +188,23 @@ def test_nodes_outside_set_to_zero_on_request(tmp_path):
     assert result.warnings and result.first_outside == (-1.5, -1.5, -1.0)
 
 
+@pytest.mark.parametrize("lines", [["title", "", "table.txt", "0", "0", "1", "0", "0 0 0", "16.0"], []])
+def test_control_file_that_stops_before_aper(tmp_path, lines):
+    (tmp_path / "poisson_to_kavro.dat").write_text("\n".join(lines) + "\n" if lines else "")
+    with pytest.raises(FieldFileError, match="up to its aper"):
+        read_control_grid(str(tmp_path))
+
+
 def test_missing_converter_is_a_clear_error(monkeypatch):
     monkeypatch.setenv("PATH", "/nonexistent")
     monkeypatch.delenv("P2K_CONVERTER", raising=False)
     with pytest.raises(FieldFileError, match="not found beside the companion nor on PATH"):
         find_converter()
+
+
+@pytest.mark.parametrize("module", ["kavro_field.writer", "kavro_field.openpmd_import"])
+def test_docstring_examples_run(module):
+    import doctest
+    import importlib
+    failed, tried = doctest.testmod(importlib.import_module(module))
+    assert tried > 0 and failed == 0
