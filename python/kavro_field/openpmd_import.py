@@ -337,8 +337,9 @@ def _table_number(v: float) -> str:
     return repr(float(v))
 
 
-def _solver_table(m: _Mesh, path) -> Tuple[str, str]:
-    """The axially symmetric mesh as a table in the solver's format: (table text, iflag_EH)."""
+def _solver_table(m: _Mesh, path) -> Tuple[str, str, List[str]]:
+    """The axially symmetric mesh as a table in the solver's format: (table text, iflag_EH,
+    warnings)."""
     nr, ntheta, nz = m.shape
     if nr > MAP_NODES[0] or nz > MAP_NODES[1]:
         raise FieldFileError(path, f"{m.where}: {nr} x {nz} (r, z) nodes, where the converter's map holds at most"
@@ -364,10 +365,28 @@ def _solver_table(m: _Mesh, path) -> Tuple[str, str]:
     if rmin < 0:
         raise FieldFileError(path, f"{m.where}: the radius starts at {rmin!r}, below the axis")
     rmax = rmin + (nr - 1) * m.spacing[0]
-    zmin, zmax = m.origin[2], m.origin[2] + (nz - 1) * m.spacing[2]
-    if abs(zmin + zmax) > ON_NODE * m.spacing[2]:
-        raise FieldFileError(path, f"{m.where}: the mesh runs from z = {zmin!r} to {zmax!r} on the element,"
-                                   " not centred on its centre, and the converter centres every table")
+    dz = m.spacing[2]
+    zmin, zmax = m.origin[2], m.origin[2] + (nz - 1) * dz
+    # The converter centres every table on the element's centre. A mesh placed off centre by a
+    # whole number of its z steps is centred by rows of zeros on its short side: beyond the mesh
+    # the field is zero, as the converter takes it outside a map.
+    warnings = []
+    below = above = 0
+    rows = (zmin + zmax) / dz
+    if abs(rows) > ON_NODE:
+        if abs(rows - round(rows)) > 1e-6:
+            raise FieldFileError(path, f"{m.where}: the mesh runs from z = {zmin!r} to {zmax!r} on the element, off"
+                                       " its centre by no whole number of its z steps, and the converter centres"
+                                       " every table")
+        below, above = (int(round(rows)), 0) if rows > 0 else (0, int(round(-rows)))
+        if nz + below + above > MAP_NODES[1]:
+            raise FieldFileError(path, f"{m.where}: centred on the element the mesh needs {nz + below + above} z"
+                                       f" nodes, where the converter's map holds at most {MAP_NODES[1]}")
+        warnings.append(f"the mesh runs from z = {zmin:.6g} to {zmax:.6g}: {below or above} rows of zeros added"
+                        f" {'below' if below else 'above'} it to centre it on the element")
+        planes = [np.pad(p, ((0, 0), (below, above))) for p in planes]
+        zmin, nz = zmin - below * dz, nz + below + above
+    zmax = zmin + (nz - 1) * dz
     half = (zmax - zmin) / 2
     lines = ["Table of an openPMD external field mesh, written by kavro-field import",
              f"{'  (Rmin,Zmin):':15}{_table_number(rmin)} , {_table_number(-half)}",
@@ -376,9 +395,9 @@ def _solver_table(m: _Mesh, path) -> Tuple[str, str]:
     radial, axial = planes[0], planes[2]
     r = [_table_number(rmin + i * m.spacing[0]) for i in range(nr)]
     for k in range(nz):
-        z = _table_number(-half + k * m.spacing[2])
+        z = _table_number(-half + k * dz)
         lines += [f"{r[i]} {z} {_table_number(radial[i, k])} {_table_number(axial[i, k])}" for i in range(nr)]
-    return "\n".join(lines) + "\n", "0" if m.kind == "E" else "1"
+    return "\n".join(lines) + "\n", "0" if m.kind == "E" else "1", warnings
 
 
 def find_converter(converter: Optional[str] = None) -> str:
@@ -523,7 +542,8 @@ def import_openpmd(path, *, mesh: Optional[str] = None, kind: Optional[str] = No
     target = os.path.join(os.fspath(output_dir), output_name(int(kfile_num)))
     result = ImportResult(target, int(layout), m.kind, m.where, m.geometry, warnings=list(m.warnings))
     if m.geometry == "cylindrical":
-        table, flag = _solver_table(m, path)
+        table, flag, warnings = _solver_table(m, path)
+        result.warnings += warnings
         data = _convert(table, flag, grid, find_converter(converter))
     else:
         control = {"aper": grid["aper"], "d_elm": grid["d_elm"], "ksym_x": grid["ksym"][0],

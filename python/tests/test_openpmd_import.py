@@ -19,7 +19,8 @@ h5py = pytest.importorskip("h5py")
 
 
 def write_mesh(path, values, spacing, offset, *, geometry="rectangular", kind="B", version="2.0.0",
-               anchor="center", unit_si=1.0, mesh_attrs=None, pattern="/ExternalFieldMesh/%T/", name="1"):
+               anchor="center", unit_si=1.0, mesh_attrs=None, record_attrs=None, pattern="/ExternalFieldMesh/%T/",
+               name="1", reverse=False):
     """An external field mesh file; `values` maps a component to an array, or to a number for a
     constant component."""
     with h5py.File(path, "w") as out:
@@ -32,12 +33,15 @@ def write_mesh(path, values, spacing, offset, *, geometry="rectangular", kind="B
                            gridOriginOffset=np.array(offset, dtype=float), gridLowerBound=np.zeros(3, dtype=int))
         group.attrs.update(mesh_attrs or {})
         record = group.create_group({"E": "electricField", "B": "magneticField"}[kind])
+        record.attrs.update(record_attrs or {})
+        if reverse:  # the arrays with z slowest, as axisLabels say
+            record.attrs["axisLabels"] = np.array([b"z", b"y", b"x"])
         for component, v in values.items():
             if np.ndim(v) == 0:
                 node = record.create_group(component)
                 node.attrs.update(value=v, shape=np.array(size))
             else:
-                node = record.create_dataset(component, data=v)
+                node = record.create_dataset(component, data=np.transpose(v) if reverse else v)
             if unit_si is not None:
                 node.attrs["unitSI"] = unit_si
     return path
@@ -80,21 +84,23 @@ LINEAR = {"x": (0.2, 3.0, -1.5, 0.25), "y": (-0.1, 0.5, 2.0, -0.75)}  # a + b x 
 CONSTANT_Z = 0.125
 
 
-@pytest.mark.parametrize("anchor, shift, version, pattern", [
-    ("center", 0.0, "2.0.0", "/ExternalFieldMesh/%T/"),
-    ("beginning", 0.05, "1.1.0", "/ExternalFieldMesh/"),
-    ("end", -0.05, "2.0.0", "/fields/%T/"),
+@pytest.mark.parametrize("anchor, shift, version, pattern, grid_unit, reverse", [
+    ("center", 0.0, "2.0.0", "/ExternalFieldMesh/%T/", None, False),
+    ("beginning", 0.05, "1.1.0", "/ExternalFieldMesh/", 1e-3, False),  # 1.x: one gridUnitSI
+    ("end", -0.05, "2.0.0", "/fields/%T/", [1e-3, 1e-3, 1e-3], True),  # 2.x: one per axis
 ])
-def test_linear_field_is_interpolated_exactly(tmp_path, anchor, shift, version, pattern):
-    # The mesh (metres, T) neither meets the KAVRO nodes (mm, G) nor shares their spacing; a
-    # linear field is still exact to rounding at every node, and placed by the anchor.
+def test_linear_field_is_interpolated_exactly(tmp_path, anchor, shift, version, pattern, grid_unit, reverse):
+    # The mesh (metres or mm by gridUnitSI, T) neither meets the KAVRO nodes (mm, G) nor shares
+    # their spacing; a linear field is still exact to rounding at every node, placed by the anchor.
     spacing, offset, size = np.array([0.0013, 0.0011, 0.0017]), np.array([-0.0131, -0.0127, -0.0523]), (21, 24, 63)
     axes = [offset[a] + np.arange(size[a]) * spacing[a] for a in range(3)]
     x, y, z = np.meshgrid(*axes, indexing="ij")
     values = {c: a + b * x + cc * y + d * z for c, (a, b, cc, d) in LINEAR.items()}
     values["z"] = CONSTANT_Z
-    path = write_mesh(str(tmp_path / "linear.h5"), values, spacing, offset + [0, 0, shift],
-                      anchor=anchor, version=version, pattern=pattern)
+    to_grid = 1.0 if grid_unit is None else 1e3
+    path = write_mesh(str(tmp_path / "linear.h5"), values, spacing * to_grid, (offset + [0, 0, shift]) * to_grid,
+                      anchor=anchor, version=version, pattern=pattern, reverse=reverse,
+                      record_attrs={} if grid_unit is None else {"gridUnitSI": grid_unit})
     result = import_openpmd(path, length_unit="mm", field_unit="G", d_elm=100.0, aper=10.0, ksym=(0, 1, 0),
                             layout=0, output_dir=str(tmp_path))
     f = load(result.path)
@@ -133,6 +139,34 @@ def test_cylindrical_mesh_is_the_converters_file(tmp_path, layout, ksym, theta_p
         assert mine.read() == theirs.read()
 
 
+@pytest.mark.parametrize("anchor, offset, shift_nodes", [("center", -3.0, 25), ("beginning", 1.0, 25),
+                                                         ("end", -11.0, -75)])
+def test_cylindrical_mesh_off_centre_keeps_its_place(tmp_path, anchor, offset, shift_nodes):
+    # The same mesh centred and moved along z by a whole number of its steps (1 = 8 steps, which
+    # is also 25 steps of the KAVRO grid of d_elm 8): the field moves with it, node for node.
+    field = cylindrical_field()
+    r = np.linspace(0.0, field.r_max, field.r_intervals + 1)
+    z = np.linspace(-field.half_length, field.half_length, field.z_intervals + 1)
+    rr, zz = np.meshgrid(r, z)
+    radial, axial = (np.asarray(v, dtype=float).T[:, None, :] for v in field.components(rr, zz))
+    common = dict(geometry="cylindrical", kind="E")
+    options = dict(length_unit="m", field_unit="V/m", d_elm=8.0, aper=1.0)
+    centred = write_mesh(str(tmp_path / "c.h5"), {"r": radial, "z": axial}, [0.125, 1.0, 0.125],
+                         [0.0, 0.0, -field.half_length], **common)
+    moved = write_mesh(str(tmp_path / "m.h5"), {"r": radial, "z": axial}, [0.125, 1.0, 0.125],
+                       [0.0, 0.0, offset], anchor=anchor, **common)
+    a = load(import_openpmd(centred, output_dir=str(tmp_path), kfile_num=1, **options).path)
+    moved_result = import_openpmd(moved, output_dir=str(tmp_path), kfile_num=2, **options)
+    b = load(moved_result.path)
+    assert "rows of zeros added" in moved_result.warnings[0]
+    # Away from the mesh's ends, where the converter's stencil meets only the mesh's rows.
+    lo, hi = (shift_nodes, 201) if shift_nodes > 0 else (0, 201 + shift_nodes)
+    inner = slice(lo + 10, hi - 10)
+    source = slice(inner.start - shift_nodes, inner.stop - shift_nodes)
+    for got, want in ((b.Fx, a.Fx), (b.Fz, a.Fz)):
+        np.testing.assert_allclose(got[:, :, inner], want[:, :, source], rtol=1e-9, atol=1e-9 * np.abs(want).max())
+
+
 def test_phase_of_a_harmonic_mesh(tmp_path):
     # Z = i F: at 90 degrees Re(Z exp(-i pi / 2)) = F, at 0 degrees the real part 0.
     f = np.ones((3, 3, 3))
@@ -160,6 +194,9 @@ def refusal_mesh(tmp_path, **change):
     ({}, {"aper": 1.5}, "lie outside the mesh, the first at"),
     ({"geometry": "cylindrical", "values": {"r": np.arange(125.0).reshape(5, 5, 5)}, "offset": [0.0, 0.0, -1.0]}, {},
      "depends on theta"),
+    ({"geometry": "cylindrical", "offset": [0.0, 0.0, -1.1]}, {}, "by no whole number of its z steps"),
+    ({"geometry": "cylindrical", "values": {"theta": np.ones((5, 1, 5))}, "offset": [0.0, 0.0, -1.0]}, {},
+     "an azimuthal component"),
     ({"geometry": "spherical"}, {}, "gridGeometry 'spherical'"),
     ({"mesh_attrs": {"eleAnchorPt": np.bytes_("middle")}}, {}, "eleAnchorPt 'middle'"),
     ({}, {"mesh": "7"}, "no mesh '7'"),
