@@ -285,9 +285,10 @@ def _axis_positions(coordinates, origin, step, count):
     """Fractional mesh index of each coordinate, snapped onto nodes it meets to rounding, and
     whether it lies within the mesh."""
     if count == 1:
-        t = np.zeros_like(coordinates) if step == 0 else (coordinates - origin) / step
-        t = np.where(np.abs(t) <= ON_NODE, 0.0, t)
-        return t, np.abs(t) == 0.0
+        # One plane: only the nodes on it (to rounding) are within the mesh.
+        scale = abs(step) if step != 0 else max(abs(origin), 1.0)
+        on = np.abs(coordinates - origin) <= ON_NODE * scale
+        return np.where(on, 0.0, np.inf), on
     t = (coordinates - origin) / step
     nearest = np.rint(t)
     t = np.where(np.abs(t - nearest) <= ON_NODE, nearest, t)
