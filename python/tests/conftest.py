@@ -1,12 +1,33 @@
 """Shared fixtures: conversions of analytic tables and of the bundled example by the built
-converter (P2K_CONVERTER), made once per session in temporary folders."""
+converter (P2K_CONVERTER), made once per session in temporary folders.
+
+The session never reads or writes the user's home: before any test module is imported (and so
+before matplotlib is), HOME, the XDG folders and MPLCONFIGDIR point into one temporary folder,
+which every subprocess inherits and which is removed when the session ends. A test that needs a
+warm matplotlib cache therefore fails here, as it would on a new machine."""
 
 import os
 import shutil
 import subprocess
 import sys
+import tempfile
 
 import pytest
+
+_PRIVATE_ROOT = tempfile.mkdtemp(prefix="kavro-field-tests-")
+PRIVATE_ENVIRONMENT = {
+    "HOME": os.path.join(_PRIVATE_ROOT, "home"),
+    "XDG_CONFIG_HOME": os.path.join(_PRIVATE_ROOT, "home", ".config"),
+    "XDG_CACHE_HOME": os.path.join(_PRIVATE_ROOT, "home", ".cache"),
+    "XDG_DATA_HOME": os.path.join(_PRIVATE_ROOT, "home", ".local", "share"),
+    "XDG_STATE_HOME": os.path.join(_PRIVATE_ROOT, "home", ".local", "state"),
+    "XDG_RUNTIME_DIR": os.path.join(_PRIVATE_ROOT, "runtime"),
+    "MPLCONFIGDIR": os.path.join(_PRIVATE_ROOT, "matplotlib"),
+}
+_USER_ENVIRONMENT = {name: os.environ.get(name) for name in PRIVATE_ENVIRONMENT}
+for _folder in PRIVATE_ENVIRONMENT.values():
+    os.makedirs(_folder, mode=0o700)
+os.environ.update(PRIVATE_ENVIRONMENT)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.dirname(HERE))
@@ -15,6 +36,15 @@ sys.path.insert(0, HERE)
 import analytic  # noqa: E402
 
 SOURCE_DIR = os.environ.get("P2K_SOURCE_DIR", os.path.dirname(os.path.dirname(HERE)))
+
+
+def pytest_unconfigure(config):
+    for name, value in _USER_ENVIRONMENT.items():
+        if value is None:
+            os.environ.pop(name, None)
+        else:
+            os.environ[name] = value
+    shutil.rmtree(_PRIVATE_ROOT, ignore_errors=True)
 
 
 @pytest.fixture(scope="session", autouse=True)
