@@ -35,6 +35,8 @@ MESH_MARGIN = 0.5
 END_JUMP_RATIO = 50.0
 END_JUMP_WINDOW = 10
 END_JUMP_SHARE = 1e-2
+# An element end within this share of the map's length from a node beyond it is on that node.
+END_TOLERANCE = 1e-4
 # The converter's map holds at most 200 x 1000 nodes, 500 rows of a table it mirrors.
 NR_LIMIT, NZ_LIMIT = 200, 1000
 # A symmetry plane is looked for within this share of the table's length from the mirrored row.
@@ -216,7 +218,9 @@ def element_end_cuts(r_node, z_node, axial, element_ends: Sequence[float]) -> Li
     if not peak > 0.0:
         return []
     span = float(z_node[-1] - z_node[0])
-    tolerance = 1e-9 * abs(span)
+    # An end this close to a map node is on it: the element length that fits a map is given to
+    # six digits, and a sliver of 1e-4 of the map holds no fringe field worth the name.
+    tolerance = END_TOLERANCE * abs(span)
     middle = 0.5 * (float(z_node[0]) + float(z_node[-1]))
     out = []
     for end in element_ends:

@@ -50,6 +50,8 @@ CUTS = {
                                          {"d_elm": 4.0}, ["element-end-cut"] * 2, ["fringe-cut", "fringe-cut"]),
     "its clean twin longer": (dataclasses.replace(GAUSS, half_length=3.5, z_intervals=140), 0, 0,
                               {"d_elm": 6.0}, [], []),
+    "lens 7.6 long in a table of 8": (analytic.FIELDS["lens"], 0, 0, {}, ["element-end-cut"] * 2,
+                                      ["fringe-cut", "fringe-cut"]),
     "pillbox spanning its element": (analytic.FIELDS["pillbox"], 0, 0, {"d_elm": 3.0}, [], ["wall", "wall"]),
     "pole faces at both ends": (analytic.FIELDS["solenoid"], 0, 0, {"d_elm": 12.0}, [], ["wall", "wall"]),
     "pole face at the upper end, grid from 0": (analytic.FIELDS["solenoid"], 0, 0,
@@ -64,6 +66,19 @@ def test_cut_ends_and_walls(tmp_path, name):
     assert _map_codes(t) == map_codes
     found = diagnosis.element_end_planes_of(load(str(tmp_path / "eh_EMS.#01")))
     assert [d.code for d in found] == file_codes
+
+
+@pytest.mark.parametrize("name", analytic.FIELDS)
+@pytest.mark.parametrize("half", [0, 1])
+def test_elements_spanning_their_tables_are_clean(tmp_path, name, half):
+    """Every analytic table converted over its whole length: nothing cut, no jump; the ends of
+    the cavity and of the solenoid's period are walls."""
+    field = analytic.FIELDS[name]
+    t = _trace(tmp_path, field, half, half * field.parity, d_elm=2 * field.half_length)
+    f = load(str(tmp_path / "eh_EMS.#01"))
+    assert _map_codes(t) == [] and diagnosis.end_plane_jumps(f.Fx, f.Fy, f.Fz, f.z_grid) == []
+    walls = ["wall", "wall"] if name in ("pillbox", "solenoid") else []
+    assert [d.code for d in diagnosis.element_end_planes_of(f)] == walls
 
 
 def test_coarse_mesh_names_a_finer_mesh_that_passes(tmp_path):
