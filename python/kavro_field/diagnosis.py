@@ -28,6 +28,9 @@ WALL_SHARE = 1e-3
 # The approximation's step between table cells above this share of the largest |F| is a jump
 # that a tracking code sees; the same floor as the jumps inside a file.
 MESH_SHARE = 1e-2
+# The approximation's blocks are compared this share of a table step on either side of their
+# boundary.
+BOUNDARY_MARGIN = 1e-9
 # The suggested mesh aims at half the floor: the step falls with the cube of the mesh step.
 MESH_MARGIN = 0.5
 # Jumps at the end planes: the end value against the quadratic through the next three planes,
@@ -327,7 +330,11 @@ def approximation_steps_by_axis(inputs, axes) -> Dict[str, Tuple[float, float, f
     (halfway between table nodes), over the part of the map the grid covers, by the direction
     crossed: {"z": (step, r, z), "r": (step, r, z)}.
 
-    This is the measure of the mesh that `lint` and `check --control` share.
+    This is the measure of the mesh that `lint` and `check --control` share. The field is taken
+    BOUNDARY_MARGIN of a table step on either side of each boundary: the boundary's computed
+    position and the converter's choice of block may differ by a rounding, so the two sides
+    are not told by the next double; the field's own change over the margin is a few 1e-9 of
+    it, far below any step that matters.
 
     Parameters
     ----------
@@ -349,9 +356,14 @@ def approximation_steps_by_axis(inputs, axes) -> Dict[str, Tuple[float, float, f
         if rr.size == 0 or zz.size == 0:
             continue
         rr, zz = np.broadcast_arrays(rr, zz)
-        before = (rr, np.nextafter(zz, -np.inf)) if moved == "z" else (np.nextafter(rr, -np.inf), zz)
+        nodes = z_node if moved == "z" else r_node
+        margin = BOUNDARY_MARGIN * abs(float(nodes[1] - nodes[0]))
+        if moved == "z":
+            after, before = (rr, zz + margin), (rr, zz - margin)
+        else:
+            after, before = (rr + margin, zz), (rr - margin, zz)
         with np.errstate(invalid="ignore"):
-            steps = np.maximum(*(np.abs(a - b) for a, b in zip(inputs.at(rr, zz), inputs.at(*before))))
+            steps = np.maximum(*(np.abs(a - b) for a, b in zip(inputs.at(*after), inputs.at(*before))))
         steps = np.where(np.isfinite(steps), steps, 0.0)
         k = np.unravel_index(np.argmax(steps), steps.shape)
         found[moved] = (float(steps[k]), float(rr[k]), float(zz[k]))

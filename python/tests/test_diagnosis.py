@@ -10,7 +10,7 @@ import numpy as np
 import pytest
 
 import analytic
-from kavro_field import crosscheck, diagnosis
+from kavro_field import diagnosis
 from kavro_field.inputs import output_grid, trace
 from kavro_field.layouts import load
 
@@ -81,14 +81,24 @@ def test_elements_spanning_their_tables_are_clean(tmp_path, name, half):
     assert [d.code for d in diagnosis.element_end_planes_of(f)] == walls
 
 
+def test_approximation_step_of_a_cubic_is_three_quarters_of_h_cubed(tmp_path):
+    """F_z = z^3: the quadratics through nodes (m - 1, m, m + 1) and (m, m + 1, m + 2) miss it by
+    -3/8 h^3 and +3/8 h^3 halfway between m and m + 1, so the approximation steps by 3/4 h^3
+    there; along r, where the field does not change, it does not step."""
+    cubic = analytic.Field("cubic", 0, 1, lambda r, z: (0.0 * r * z, z ** 3 + 0.0 * r), 1.0, 2.0, 4, 16, 0.5, 4.0)
+    t = _trace(tmp_path, cubic)
+    steps = diagnosis.approximation_steps_by_axis(t.inputs, t.inputs.grid())
+    h = 0.25
+    assert steps["z"][0] == pytest.approx(0.75 * h ** 3, rel=1e-6)
+    assert steps["r"][0] < 1e-12
+
+
 def test_coarse_mesh_names_a_finer_mesh_that_passes(tmp_path):
     coarse = dataclasses.replace(analytic.FIELDS["lens"], r_intervals=3, z_intervals=12)
     t = _trace(tmp_path / "coarse", coarse)
     steps = diagnosis.approximation_steps_by_axis(t.inputs, t.inputs.grid())
     peak = diagnosis.sampled_peak(t.inputs)
-    # The measure is check --control's: the same step, and the same scale as the file's.
-    assert diagnosis.approximation_steps(t.inputs, t.inputs.grid()) == crosscheck.approximation_steps(
-        t.inputs, t.inputs.grid())
+    # The scale is the file's largest |F|, as check --control measures it.
     f = load(str(tmp_path / "coarse" / "eh_EMS.#01"))
     assert peak == max(float(np.abs(c).max()) for c in f.components)
     found = diagnosis.coarse_mesh(steps, peak, 3, 12)
