@@ -924,3 +924,41 @@ def file_control_mismatch(f, control: Mapping, file_name: str, control_name: str
                 f" file, {_text(theirs)} in the control file",
                 data={"what": what, "file": mine, "control": theirs})]
     return []
+
+
+# -- the units the table states -----------------------------------------------------------------
+
+_LENGTH_UNIT = re.compile(r"[(\[]\s*(cm|mm|m|um|µm|in)\s*[)\]]")
+_TRAILING_LENGTH = re.compile(r"[\d.]\s*(cm|mm|m|um|µm|in)\s*$")
+_FIELD_UNITS = {"E": re.compile(r"[(\[]\s*(V/m|V/cm|V/mm|kV/cm|kV/m|kV/mm|MV/m|MV/cm)\s*[)\]]"),
+                "B": re.compile(r"[(\[]\s*(T|G|Gauss|gauss|Tesla|tesla|mT|kG)\s*[)\]]")}
+
+
+def stated_units(texts: Sequence[str]) -> Dict[str, Optional[str]]:
+    """The length and field units a table's header states, in its limit lines ("... 20.0 cm")
+    or its column headings ("R(cm) ... Ez(V/cm)"), and the field kind the field unit names.
+
+    Parameters
+    ----------
+    texts : sequence of str
+        The header's lines: the two limit lines and the lines between the counts and the rows.
+
+    Examples
+    --------
+    >>> stated_units(["  (Rmin,Zmin):  0.0 ,  0.0 cm", "", "  R(cm)  Z(cm)  Er(V/cm)  Ez(V/cm)"])
+    {'length': 'cm', 'field': 'V/cm', 'kind': 'E'}
+    >>> stated_units(["(Rmin,Zmin) : 0 10", "   R  Z  Fr  Fz"])
+    {'length': None, 'field': None, 'kind': None}
+    """
+    found: Dict[str, Optional[str]] = {"length": None, "field": None, "kind": None}
+    for text in texts:
+        if found["length"] is None:
+            match = _LENGTH_UNIT.search(text) or _TRAILING_LENGTH.search(text)
+            found["length"] = match.group(1) if match else None
+        if found["field"] is None:
+            for kind, pattern in _FIELD_UNITS.items():
+                match = pattern.search(text)
+                if match:
+                    found["field"], found["kind"] = match.group(1), kind
+                    break
+    return found

@@ -245,3 +245,17 @@ def test_magnetic_file_against_an_electric_control_file(conversion):
     electric = trace(os.path.dirname(conversion("lens", kform_3D=2, d_elm=11.5, aper=1.0))).control
     found = diagnosis.file_control_mismatch(load(path), electric, path, "poisson_to_kavro.dat")
     assert [(d.data["what"], d.data["file"], d.data["control"]) for d in found] == [("field", "B", "E")]
+
+
+@pytest.mark.parametrize("headings, units", [
+    ("R(cm)  Z(cm)  Br(T)  Bz(T)", {"length": "cm", "field": "T", "kind": "B"}),
+    ("R(mm)  Z(mm)  Er(kV/cm)  Ez(kV/cm)", {"length": "mm", "field": "kV/cm", "kind": "E"}),
+    ("R  Z  Fr  Fz", {"length": None, "field": None, "kind": None})])
+def test_units_the_table_states(tmp_path, headings, units):
+    field = analytic.FIELDS["gaussian"]
+    analytic.write_table(str(tmp_path / "table.txt"), field)
+    analytic.write_control(str(tmp_path), field)
+    text = (tmp_path / "table.txt").read_text().replace("R  Z  Fr  Fz", headings)
+    (tmp_path / "table.txt").write_text(text)
+    h = trace(str(tmp_path)).header
+    assert diagnosis.stated_units([h["A_text"], h["B_text"]] + h["separator_text"]) == units
