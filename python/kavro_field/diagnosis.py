@@ -627,10 +627,12 @@ def symmetry_plane(radial, axial, z, kmirror_z: int, line: Optional[int] = None,
     offset, plane, name = min(candidates)
     odd = "axial" if abs(kmirror_z) == 1 else "radial"
     row_tolerance = 1e-6 * abs(float(z[1] - z[0]))
+    if sum(1 for c in candidates if c[0] <= row_tolerance) == 2:
+        return []  # the field has died out on the mirrored row: either parity fits it
     if offset > row_tolerance:
         return [Diagnosis(
             "symmetry-plane-offset",
-            f"the field's own symmetry plane, where the {name} component vanishes, lies {_g(offset)}{' ' + length_unit if length_unit else ''} inside the"
+            f"the field's own symmetry plane, where the {name} component vanishes, lies {offset:.3g}{' ' + length_unit if length_unit else ''} inside the"
             " table, not on the row the converter mirrors about: start the table there",
             line=line, value=offset, data={"offset": offset, "plane": plane, "row": float(z[start]),
                                            "component": name})]

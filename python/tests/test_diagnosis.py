@@ -171,6 +171,7 @@ PLANES = [
     ("solenoid", 1, 1, 0.0, ["wrong-parity"]), ("solenoid", 1, 1, 0.3, ["symmetry-plane-offset"]),
     ("lens", 1, 1, 0.3, ["symmetry-plane-offset"]), ("lens", 1, 1, 0.0, []), ("lens", -1, -2, 0.0, ["wrong-parity"]),
     ("gaussian", -1, -2, 0.25, ["symmetry-plane-offset"]), ("gaussian", -1, -2, 0.0, []),
+    ("gaussian", 1, -1, 0.0, []),  # the mirrored row is the far end, where the field has died out
 ]
 
 
