@@ -736,13 +736,8 @@ def control_line_count(lines: Sequence[str]) -> List[Diagnosis]:
     if len(usable) >= CONTROL_LINES and identity == 0:
         return []
     best = None
-    for missing in range(CONTROL_LINES):
-        roles = [k for k in range(CONTROL_LINES) if k != missing]
-        cost = _alignment_cost(usable[:CONTROL_LINES - 1], roles)
-        if len(usable) >= CONTROL_LINES - 1 and (best is None or cost < best[0]):
-            best = (cost, "missing", [missing])
-        elif best is not None and cost == best[0] and best[1] == "missing":
-            best[2].append(missing)
+    # A file that holds a thirteenth line is read as one with a line too many before one with a
+    # line missing: the alignment that accounts for every line wins a tie.
     for extra in range(CONTROL_LINES + 1):
         if len(usable) < CONTROL_LINES + 1:
             break
@@ -753,16 +748,25 @@ def control_line_count(lines: Sequence[str]) -> List[Diagnosis]:
             best = (cost, "extra", [extra])
         elif cost == best[0] and best[1] == "extra":
             best[2].append(extra)
+    for missing in range(CONTROL_LINES):
+        if len(usable) < CONTROL_LINES - 1:
+            break
+        roles = [k for k in range(CONTROL_LINES) if k != missing]
+        cost = _alignment_cost(usable[:CONTROL_LINES - 1], roles)
+        if best is None or cost < best[0]:
+            best = (cost, "missing", [missing])
+        elif cost == best[0] and best[1] == "missing":
+            best[2].append(missing)
     if best is None or not best[0] < identity or best[0] > 0:
         return []
     _, kind, where = best
     if kind == "missing":
         # A text line is the table's name rather than a title: the name is the last line to be
         # taken for missing.
-        where = [w for w in where if _LINE_ROLES[w] != "table name"] or where
+        named = [w for w in where if _LINE_ROLES[w] != "table name"] or where
         # Lines of one role are alike: name the last of the run that fits (line 2 of the two
         # free-text lines: the first line is there, holding the title).
-        first, last = where[0], where[-1]
+        first, last = named[0], named[-1]
         role = _LINE_ROLES[last]
         which = f"line {last + 1} ({role})" if first == last or _LINE_ROLES[first] == role else \
             f"one of lines {first + 1} to {last + 1} ({_LINE_ROLES[first]} .. {role})"

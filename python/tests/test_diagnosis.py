@@ -206,6 +206,20 @@ def test_control_file_with_a_line_missing_or_extra(lines, code, line):
         assert found[0].line == line
 
 
+EXAMPLE_CONTROL = os.path.join(os.environ.get("P2K_SOURCE_DIR", os.path.dirname(os.path.dirname(
+    os.path.dirname(os.path.abspath(__file__))))), "examples", "lens", "poisson_to_kavro.dat")
+
+
+@pytest.mark.parametrize("line", range(4, 12))
+def test_each_labelled_value_line_missing_or_doubled_is_named(line):
+    """The bundled control file labels its values: the line missing or doubled is told exactly."""
+    lines = open(EXAMPLE_CONTROL).read().splitlines()
+    missing = diagnosis.control_line_count(lines[:line - 1] + lines[line:])
+    doubled = diagnosis.control_line_count(lines[:line] + lines[line - 1:])
+    assert [(d.code, d.line) for d in missing] == [("control-line-missing", line)]
+    assert [(d.code, d.data["candidates"][-1]) for d in doubled] == [("control-line-extra", line + 1)]
+
+
 @pytest.mark.parametrize("kfile_num, code", [(100, "kfile-num-range"), (-1, "kfile-num-range"), (99, None),
                                              (0, None)])
 def test_kfile_num_range(kfile_num, code):
