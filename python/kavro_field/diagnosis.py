@@ -20,6 +20,8 @@ from typing import Dict, List, Mapping, Optional, Sequence, Tuple
 
 import numpy as np
 
+from .inputs import output_grid
+
 # A field above this share of its peak at an end is not a field that has died out there.
 FRINGE_SHARE = 0.05
 # A component below this share of the largest |F| on an end plane vanishes there: the field
@@ -907,12 +909,10 @@ def file_control_mismatch(f, control: Mapping, file_name: str, control_name: str
     list of Diagnosis
         At most one, code "file-control-mismatch"; data: what, in the file, in the control file.
     """
-    from .inputs import output_grid
-
     def same(a, b):
         return bool(np.all(np.isclose(np.asarray(a, dtype=float), np.asarray(b, dtype=float), rtol=1e-12, atol=0.0)))
 
-    pairs = []
+    pairs: List[Tuple[str, object, object]] = []
     if f.d_elm is not None:
         pairs += [("d_elm", f.d_elm, float(control["d_elm"])), ("aper", f.aper, float(control["aper"]))]
     pairs.append(("ksym", tuple(int(v) for v in f.ksym),
