@@ -12,6 +12,7 @@ z-fastest-rows, symmetry-plane-offset, wrong-parity, control-line-missing, contr
 kfile-num-range, scale-other-kind, not-text, file-control-mismatch.
 """
 
+import dataclasses
 import math
 import os
 import re
@@ -610,6 +611,15 @@ def symmetry_plane(radial, axial, z, kmirror_z: int, line: Optional[int] = None,
         return []
     start, step = (0, 1) if kmirror_z > 0 else (nz - 1, -1)
     limit = max(1, int(PLANE_SEARCH_SHARE * (nz - 1)))
+    with np.errstate(invalid="ignore", over="ignore"):
+        magnitude = np.sqrt(radial * radial + axial * axial)
+    finite = np.isfinite(magnitude)
+    if not finite.any() or not np.max(magnitude[finite]) > 0.0:
+        return []
+    # Where the field has died out on the mirrored row (a far end mirrored, the wrong side's
+    # mistake), no symmetry of it can be told there.
+    if not np.max(np.where(finite[:, start], magnitude[:, start], 0.0)) > FRINGE_SHARE * np.max(magnitude[finite]):
+        return []
     candidates = []
     for name, values in (("radial", radial), ("axial", axial)):
         finite = np.isfinite(values)
@@ -629,8 +639,6 @@ def symmetry_plane(radial, axial, z, kmirror_z: int, line: Optional[int] = None,
     offset, plane, name = min(candidates)
     odd = "axial" if abs(kmirror_z) == 1 else "radial"
     row_tolerance = 1e-6 * abs(float(z[1] - z[0]))
-    if sum(1 for c in candidates if c[0] <= row_tolerance) == 2:
-        return []  # the field has died out on the mirrored row: either parity fits it
     if offset > row_tolerance:
         return [Diagnosis(
             "symmetry-plane-offset",
@@ -968,3 +976,89 @@ def stated_units(texts: Sequence[str]) -> Dict[str, Optional[str]]:
                     found["field"], found["kind"] = match.group(1), kind
                     break
     return found
+
+
+# -- every detector of the inputs, in the order of their causes ---------------------------------
+
+def _at(d: Diagnosis, file: Optional[str], line: Optional[int]) -> Diagnosis:
+    return dataclasses.replace(d, file=file, line=line if d.line is None else d.line)
+
+
+def input_diagnoses(t) -> List[Diagnosis]:
+    """Every mistake of a traced conversion's inputs, each at the line that sets it; a cause
+    stands for what follows from it.
+
+    A control file read a line off names only that (every value after it is another's); rows in
+    z-fastest order name only that (the map is scrambled, so are its ends and its mesh); a half
+    table off its symmetry plane or of the wrong parity stands for the mesh's steps its kink
+    makes at the mirror plane.
+
+    Parameters
+    ----------
+    t : Trace
+        `inputs.trace` of the control file.
+
+    Returns
+    -------
+    list of Diagnosis
+
+    Examples
+    --------
+    >>> [d.code for d in input_diagnoses(trace("examples/lens"))]  # doctest: +SKIP
+    []
+    """
+    out: List[Diagnosis] = []
+    try:
+        with open(t.control_path, "rb") as control:
+            lines = control.read(1 << 20).decode("latin-1").splitlines()
+    except OSError:
+        lines = []
+    shifted = [_at(d, t.control_path, d.line) for d in control_line_count(lines)]
+    if shifted:
+        return shifted
+    c = t.control
+
+    def origin(name):
+        o = t.origins.get(name)
+        return (o.file, o.line) if o is not None else (t.control_path, None)
+
+    if "kfile_num" in c:
+        out += [_at(d, *origin("kfile_num")) for d in kfile_num_range(c["kfile_num"])]
+    if "scale_B" in c:
+        for d in scale_other_kind(c["iflag_EH"], c["scale_E"], c["scale_B"]):
+            out.append(_at(d, *origin(d.data["name"])))
+    h = t.header
+    if t.rows is None or "r_intervals" not in h:
+        return out
+    nr, nz = h["r_intervals"] + 1, h["z_intervals"] + 1
+    rows = t.rows
+    order = z_fastest_rows(rows[:, 0], rows[:, 1], nr, nz, t.first_row_line)
+    if order:
+        return out + [_at(d, t.table_path, d.line) for d in order]
+    units = stated_units([h.get("A_text", ""), h.get("B_text", "")] + list(h.get("separator_text", [])))
+    mode = c.get("kmirror_z")
+    plane: List[Diagnosis] = []
+    if mode in (1, -1, 2, -2) and nr > 0 and nz > 0:
+        radial, axial = (rows[:, col].reshape(nz, nr).T for col in (2, 3))
+        row_line = int(t.row_lines[0 if mode > 0 else len(rows) - nr])
+        z = np.linspace(h["Zmin"], h["Zmax"], nz)
+        plane = [_at(d, t.table_path, row_line)
+                 for d in symmetry_plane(radial, axial, z, mode, length_unit=units["length"] or "")]
+    out += plane
+    m = t.inputs
+    if m is None:
+        return out
+    table_cuts = table_end_cuts(m.r_node, m.z_node, m.radial, m.axial)
+    out += [_at(d, t.table_path, h.get("A_line")) for d in table_cuts]
+    # Beyond an element end on the side of a cut table end the table is the cause: a longer
+    # element reaches no further than the table does.
+    cut_sides = {z > 0 for d in table_cuts for z, _, _ in d.data["ends"]}
+    (lower, upper), _ = output_grid(c)["z"]
+    ends = (upper,) if c["ksym_z"] != 0 else (lower, upper)
+    out += [_at(d, *origin("d_elm")) for d in element_end_cuts(m.r_node, m.z_node, m.axial, ends)
+            if (d.data["end"] > 0) not in cut_sides]
+    if not plane:
+        steps = approximation_steps_by_axis(m, m.grid())
+        out += [_at(d, t.table_path, h.get("C_line"))
+                for d in coarse_mesh(steps, sampled_peak(m), h["r_intervals"], h["z_intervals"], mode in (1, -1, 2, -2))]
+    return out

@@ -274,3 +274,51 @@ def test_units_the_table_states(tmp_path, headings, units):
     (tmp_path / "table.txt").write_text(text)
     h = trace(str(tmp_path)).header
     assert diagnosis.stated_units([h["A_text"], h["B_text"]] + h["separator_text"]) == units
+
+
+def _edit(folder, name, old, new):
+    path = os.path.join(folder, name)
+    text = open(path).read()
+    assert old in text
+    with open(path, "w") as out:
+        out.write(text.replace(old, new, 1))
+
+
+LENS, SOLENOID = analytic.FIELDS["lens"], analytic.FIELDS["solenoid"]
+# name: field, half, kmirror_z, control, edits ((file, old, new), ...), codes in order.
+INPUT_CASES = {
+    "clean lens over its whole table": (LENS, 0, 0, {"d_elm": 8.0}, [], []),
+    "clean solenoid between its pole faces": (SOLENOID, 0, 0, {"d_elm": 12.0}, [], []),
+    "table cut at 43 %": (dataclasses.replace(GAUSS, half_length=1.3, z_intervals=52), 0, 0, {"d_elm": 2.59}, [],
+                          ["table-end-cut"]),
+    "coarse mesh": (dataclasses.replace(LENS, r_intervals=3, z_intervals=12), 0, 0, {"d_elm": 8.0}, [],
+                    ["coarse-mesh"]),
+    "free-text line missing": (LENS, 0, 0, {"d_elm": 8.0}, [("poisson_to_kavro.dat", "tests\n\n", "tests\n")],
+                               ["control-line-missing"]),
+    "kfile_num 100, scale_E 1.5 with B": (SOLENOID, 0, 0, {"d_elm": 12.0},
+                                          [("poisson_to_kavro.dat", "1 kfile_num", "100 kfile_num"),
+                                           ("poisson_to_kavro.dat", "1.0\n0.0001", "1.5\n0.0001")],
+                                          ["kfile-num-range", "scale-other-kind"]),
+    "half table 0.3 off its plane": (dataclasses.replace(SOLENOID, components=lambda r, z: SOLENOID.components(r, z - 0.3)),
+                                     1, 2, {"d_elm": 11.6}, [], ["symmetry-plane-offset", "table-end-cut"]),
+}
+
+
+@pytest.mark.parametrize("name", INPUT_CASES)
+def test_input_diagnoses_name_each_cause_once_at_its_line(tmp_path, name):
+    field, half, kmirror_z, control, edits, codes = INPUT_CASES[name]
+    analytic.write_table(str(tmp_path / "table.txt"), field, half)
+    analytic.write_control(str(tmp_path), field, kmirror_z, **control)
+    for file, old, new in edits:
+        _edit(str(tmp_path), file, old, new)
+    found = diagnosis.input_diagnoses(trace(str(tmp_path)))
+    assert [d.code for d in found] == codes
+    assert all(d.file and d.line for d in found)
+
+
+def test_input_diagnoses_of_rows_z_fastest_name_only_their_order(tmp_path):
+    analytic.write_table(str(tmp_path / "table.txt"), LENS)
+    analytic.write_control(str(tmp_path), LENS, d_elm=8.0)
+    _reorder_rows_z_fastest(str(tmp_path / "table.txt"), LENS.r_intervals + 1, LENS.z_intervals + 1)
+    found = diagnosis.input_diagnoses(trace(str(tmp_path)))
+    assert [(d.code, d.line) for d in found] == [("z-fastest-rows", 8)]
