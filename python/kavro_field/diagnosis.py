@@ -1062,3 +1062,21 @@ def input_diagnoses(t) -> List[Diagnosis]:
         out += [_at(d, t.table_path, h.get("C_line"))
                 for d in coarse_mesh(steps, sampled_peak(m), h["r_intervals"], h["z_intervals"], mode in (1, -1, 2, -2))]
     return out
+
+
+def file_diagnoses(f) -> List[Diagnosis]:
+    """What plain `check` can tell of a field file's ends alone: a jump between its first or last
+    two planes ("split-by-mirror"), and each end plane where the on-axis field is still strong,
+    as a wall ("wall", not a mistake) or a fringe field going on ("fringe-cut").
+
+    Parameters
+    ----------
+    f : FieldFile
+
+    Examples
+    --------
+    >>> [d.code for d in file_diagnoses(kavro_field.load("eh_EMS.#01"))]  # doctest: +SKIP
+    []
+    """
+    names = [(f.kind or "F") + axis for axis in "xyz"]
+    return end_plane_jumps(f.Fx, f.Fy, f.Fz, f.z_grid, names) + element_end_planes_of(f)

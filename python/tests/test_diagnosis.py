@@ -135,6 +135,7 @@ def test_end_plane_jump_found_and_clean_files_pass(conversion, tmp_path, name, h
     if abs(f.Fz[12, 12, 0]) > 0.05 * np.abs(f.Fz).max():
         g = load(_split(path, tmp_path))
         assert {d.code for d in diagnosis.end_plane_jumps(g.Fx, g.Fy, g.Fz, g.z_grid)} == {"split-by-mirror"}
+        assert "split-by-mirror" in [d.code for d in diagnosis.file_diagnoses(g)]
 
 
 def _reorder_rows_z_fastest(table, nr, nz):
