@@ -121,11 +121,12 @@ void BM_read_list_row(benchmark::State& state) {
     row_source in(rows);
     double c1 = 0, c2 = 0, f1 = 0, f2 = 0;
     const p2k::list_item items[4] = {p2k::item(c1), p2k::item(c2), p2k::item(f1), p2k::item(f2)};
+    p2k::numbers::row_template layout{};
     size_t i = 0;
     int64_t bytes = 0;
     for (auto _ : state) {
         in.rewind_at_end();
-        p2k::read_list(in, items, 4);
+        p2k::read_row_list(in, items, layout);  // the general rules, learning the row's layout as the table's reader does
         benchmark::DoNotOptimize(f1);
         benchmark::DoNotOptimize(f2);
         bytes += static_cast<int64_t>(rows[i].size()) + 1;  // the line end of the table
