@@ -26,12 +26,12 @@ Examples
 
 from ._version import __version__
 from .errors import FieldFileError
-from .exports import export_npz, export_vti
-from .fieldfile import OnAxis
-from .inputs import read_inputs
-from .layouts import FieldFile, load
-from .openpmd import export_openpmd
-from .plots import figure, save_plot
+from .exchange.exports import export_npz, export_vti
+from .fieldfiles.fieldfile import OnAxis
+from .inputs.trace import read_inputs
+from .fieldfiles.layouts import FieldFile, load
+from .exchange.openpmd import export_openpmd
+from .figures.plots import figure, save_plot
 
 __all__ = ["FieldFile", "FieldFileError", "OnAxis", "export_npz", "export_openpmd", "export_vti", "figure",
            "load", "read_inputs", "save_plot", "__version__"]

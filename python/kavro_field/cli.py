@@ -27,20 +27,20 @@ class _Parser(argparse.ArgumentParser):
 
 
 def _info(args):
-    from .layouts import load
-    from .summary import summarise, summary_lines
+    from .fieldfiles.layouts import load
+    from .analysis.info import summarise, summary_lines
     summary = summarise(load(args.file))
     print(json.dumps(summary) if args.json else "\n".join(summary_lines(summary)))
     return 0
 
 
 def _check(args):
-    from .checks import check_file
-    from .layouts import load
+    from .analysis.checks import check_file
+    from .fieldfiles.layouts import load
     f = load(args.file)
     notes = []
     if args.control:
-        from .crosscheck import check_with_control
+        from .analysis.crosscheck import check_with_control
         findings, notes = check_with_control(f, args.control)
     else:
         findings = check_file(f)
@@ -54,7 +54,7 @@ def _check(args):
 
 
 def _lint(args):
-    from .lint import lint
+    from .analysis.lint import lint
     report = lint(args.control)
     if args.json:
         print(json.dumps({key: report[key] for key in ("converter", "control", "warnings")}))
@@ -64,16 +64,16 @@ def _lint(args):
 
 
 def _summary(args):
-    from .layouts import load
-    from .physics import summarise_axis, summary_lines
+    from .fieldfiles.layouts import load
+    from .analysis.axis import summarise_axis, summary_lines
     s = summarise_axis(load(args.file), args.length_unit, args.field_unit, args.momentum, args.frequency, args.control)
     print(json.dumps(s) if args.json else "\n".join(summary_lines(s)))
     return 0
 
 
 def _plot(args):
-    from .layouts import load
-    from .plots import save_plot
+    from .fieldfiles.layouts import load
+    from .figures.plots import save_plot
     f = load(args.file)
     kind, inputs = _kind_and_inputs(args, f, need_inputs=True)
     out = args.output or f"{args.file}.png"
@@ -89,7 +89,7 @@ def _kind_and_inputs(args, f, need_inputs=False):
     kinds = {"the file": f.kind, "--kind": args.kind}
     inputs = None
     if args.control:
-        from .inputs import read_inputs
+        from .inputs.trace import read_inputs
         inputs = read_inputs(args.control)
         kinds["the control file"] = inputs.kind
     stated = {source: kind for source, kind in kinds.items() if kind}
@@ -103,8 +103,8 @@ def _kind_and_inputs(args, f, need_inputs=False):
 
 
 def _diff(args):
-    from .diff import compare, difference_lines, header_differences
-    from .layouts import load
+    from .analysis.diff import compare, difference_lines, header_differences
+    from .fieldfiles.layouts import load
     a, b = load(args.a), load(args.b)
     header = header_differences(a, b, args.rtol)
     rows = compare(a, b, args.rtol)
@@ -115,8 +115,8 @@ def _diff(args):
 
 
 def _export(args):
-    from .exports import export_npz, export_vti
-    from .layouts import load
+    from .exchange.exports import export_npz, export_vti
+    from .fieldfiles.layouts import load
     f = load(args.file)
     kind, _ = _kind_and_inputs(args, f)
     if args.frequency is not None and not 0.0 < args.frequency < math.inf:
@@ -124,7 +124,7 @@ def _export(args):
     units = {"length_unit": args.length_unit, "field_unit": args.field_unit, "kind": kind,
              "frequency": args.frequency}
     if args.openpmd:
-        from .openpmd import export_openpmd
+        from .exchange.openpmd import export_openpmd
         missing = [option for option, value in (("--length-unit", args.length_unit),
                                                 ("--field-unit", args.field_unit)) if value is None]
         if kind is None:
@@ -150,7 +150,7 @@ def _unit_options(command):
 
 def parser():
     """The argument parser of all subcommands."""
-    from .diff import DEFAULT_RTOL
+    from .analysis.diff import DEFAULT_RTOL
     top = _Parser(prog=PROGRAM, description="Read, check, plot, compare and export the converter's field files.")
     top.add_argument("--version", action="version", version=f"{PROGRAM} {__version__}")
     sub = top.add_subparsers(dest="command", required=True, parser_class=_Parser)

@@ -2,7 +2,7 @@
 
 import numpy as np
 
-from .grid import AXIS_NAMES, NODE_COUNTS
+from ..fieldfiles.grid import AXIS_NAMES, NODE_COUNTS
 
 LAYOUT_NAMES = {0: "binary records", 1: "text, records as lines", 2: "text, one line per node"}
 

@@ -11,9 +11,9 @@ import math
 
 import numpy as np
 
-from .errors import FieldFileError
-from .reach import axis_node
-from .units import FIELD_UNITS, LENGTH_UNITS
+from ..errors import FieldFileError
+from .coverage import axis_node
+from ..units import FIELD_UNITS, LENGTH_UNITS
 
 SPEED_OF_LIGHT = 299_792_458.0  # m/s
 # Velocities at which the transit-time factor is listed, and the scan for its largest value.
@@ -138,7 +138,7 @@ def summarise_axis(f, length_unit=None, field_unit=None, momentum=None, frequenc
            "transverse_max": {"value": float(transverse[t]), "x": float(f.x_grid[t[0]]),
                               "y": float(f.y_grid[t[1]]), "z": float(f.z_grid[t[2]])}}
     if control is not None:
-        from .inputs import read_inputs
+        from ..inputs.trace import read_inputs
         inputs = read_inputs(control)
         kind = kind or inputs.kind
         out["kind"] = kind

@@ -15,9 +15,12 @@ from typing import List, Optional
 
 import numpy as np
 
-from .inputs import MIRROR_MODES, Trace, describe, output_grid, output_name, trace
-from .reach import fringe_cut, fringe_text, reach_findings
-from .summary import LAYOUT_NAMES as LAYOUTS
+from ..inputs.names import output_name
+from ..inputs.outcome import describe
+from ..inputs.prepared import MIRROR_MODES, output_grid
+from ..inputs.trace import Trace, trace
+from .coverage import fringe_cut, fringe_text, reach_findings
+from .info import LAYOUT_NAMES as LAYOUTS
 # Units in the table's column headings that name the field's kind.
 _B_UNITS = re.compile(r"[(\[]\s*(T|G|Gauss|gauss|Tesla|tesla|mT|kG)\s*[)\]]")
 _E_UNITS = re.compile(r"[(\[]\s*(V/m|V/cm|V/mm|kV/cm|kV/m|kV|MV/m|MV)\s*[)\]]")

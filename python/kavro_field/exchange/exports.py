@@ -9,8 +9,8 @@ from typing import Optional
 
 import numpy as np
 
-from ._version import __version__
-from .outputs import write_atomically
+from .._version import __version__
+from ..atomic import write_atomically
 
 
 def provenance(f) -> dict:

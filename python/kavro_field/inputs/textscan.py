@@ -13,7 +13,7 @@ from typing import Tuple
 
 import numpy as np
 
-from .errors import FieldFileError
+from ..errors import FieldFileError
 
 
 @dataclass(frozen=True)

@@ -5,7 +5,7 @@ import math
 
 import numpy as np
 
-from .grid import AXIS_RADIUS, node_radii
+from ..fieldfiles.grid import AXIS_RADIUS, node_radii
 
 # The on-axis field at an element end above this share of its peak is a fringe field cut off.
 FRINGE_SHARE = 0.05

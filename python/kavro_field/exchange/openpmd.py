@@ -12,8 +12,8 @@ from typing import Optional
 
 import numpy as np
 
-from .outputs import write_atomically
-from .units import FIELD_UNITS, LENGTH_UNITS, UNIT_DIMENSIONS, unit_problem
+from ..atomic import write_atomically
+from ..units import FIELD_UNITS, LENGTH_UNITS, UNIT_DIMENSIONS, unit_problem
 
 OPENPMD_VERSION = "1.1.0"
 EXTERNAL_FIELD_PATH = "/ExternalFieldMesh/"

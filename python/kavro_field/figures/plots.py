@@ -12,11 +12,11 @@ from typing import Optional
 
 import numpy as np
 
-from .exports import metadata
-from .grid import node_coordinates
-from .reach import fringe_cut
-from .outputs import write_atomically
-from .units import FIELD_UNITS, axis_label
+from ..exchange.exports import metadata
+from ..fieldfiles.grid import node_coordinates
+from ..analysis.coverage import fringe_cut
+from ..atomic import write_atomically
+from ..units import FIELD_UNITS, axis_label
 
 DPI = 150
 MIRROR_MODES = {1: "mirrored, z >= 0 half, axial odd", -1: "mirrored, z <= 0 half, axial odd",

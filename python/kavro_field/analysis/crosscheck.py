@@ -9,7 +9,8 @@ does not match its header or its mirror mode, a mesh too coarse for the approxim
 import numpy as np
 
 from .checks import (JUMP_FLOOR, _names, _where, check_file, field_scale)
-from .inputs import output_grid, sampled_trace
+from ..inputs.prepared import output_grid
+from ..inputs.trace import sampled_trace
 from .lint import map_warnings
 
 # Rounding of the file's layout: layout 0 holds the doubles themselves (the rebuild agrees to the

@@ -6,10 +6,10 @@ from typing import Optional
 
 import numpy as np
 
-from .errors import FieldFileError
+from ..errors import FieldFileError
 from .fieldfile import FieldAccess
 from .grid import AXIS_NAMES, NODE_COUNTS, node_coordinates
-from .textscan import INTEGER, NOT_A_NUMBER, Sizes, TextScan, lines_of_statements, read_bytes
+from ..inputs.textscan import INTEGER, NOT_A_NUMBER, Sizes, TextScan, lines_of_statements, read_bytes
 
 NODES = NODE_COUNTS[0] * NODE_COUNTS[1] * NODE_COUNTS[2]
 END_MARK = -99
