@@ -12,7 +12,7 @@ import sys
 import traceback
 
 from ._version import __version__
-from .errors import FieldFileError
+from .errors import KavroFieldError
 from .units import LENGTH_UNITS
 
 PROGRAM = "kavro-field"
@@ -37,6 +37,7 @@ def _info(args):
 def _check(args):
     from .analysis.checks import check_file
     from .fieldfiles.layouts import load
+    from .findings import render
     f = load(args.file)
     notes = []
     if args.control:
@@ -44,22 +45,28 @@ def _check(args):
         findings, notes = check_with_control(f, args.control)
     else:
         findings = check_file(f)
+    if args.json:
+        print(json.dumps({"file": args.file, "findings": [finding.as_dict() for finding in findings],
+                          "notes": notes}))
+        return 1 if findings else 0
     for note in notes:
         print(note)
     for finding in findings:
-        print(finding)
+        print(render(finding))
     print(f"{args.file}: {len(findings)} finding{'' if len(findings) == 1 else 's'}" if findings
           else f"{args.file}: no findings")
     return 1 if findings else 0
 
 
 def _lint(args):
-    from .analysis.lint import lint
+    from .analysis.lint import lint, lint_lines
     report = lint(args.control)
     if args.json:
-        print(json.dumps({key: report[key] for key in ("converter", "control", "warnings")}))
+        data = {key: report[key] for key in ("converter", "control")}
+        data["warnings"] = [warning.as_dict() for warning in report["warnings"]]
+        print(json.dumps(data))
     else:
-        print("\n".join(report["lines"]))
+        print("\n".join(lint_lines(report)))
     return 2 if report["unreadable"] else 1 if report["warnings"] else 0
 
 
@@ -165,6 +172,7 @@ def parser():
     check.add_argument("--control", metavar="CONTROL_FILE",
                        help="control file of the conversion (or its folder): rebuild the field from its table and"
                             " compare every node; judge the map as lint does")
+    check.add_argument("--json", action="store_true", help="one JSON object: the findings as data")
     check.set_defaults(run=_check)
 
     lint = sub.add_parser("lint", help="what the converter will make of a control file and its table; exit 1 with"
@@ -265,7 +273,7 @@ def main(argv=None):
         if sys.stdout is not None:  # None when the process started with it closed
             sys.stdout.flush()
         return status
-    except FieldFileError as err:
+    except KavroFieldError as err:
         return _fail(err, 2)
     except MemoryError:
         return _fail("out of memory: reading and checking a field file takes about 150 MB; allow more", 3)

@@ -47,7 +47,7 @@ def test_a_file_size_limit_leaves_the_old_file(tmp_path):
         resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))
     run = subprocess.run([sys.executable, "-c", script, str(target)], preexec_fn=limit, capture_output=True,
                          text=True, env=dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(__file__))))
-    assert run.returncode != 0 and "FieldFileError" in run.stderr and "File too large" in run.stderr
+    assert run.returncode != 0 and "UnwritableOutputError" in run.stderr and "File too large" in run.stderr
     assert target.read_bytes() == OLD
     assert os.listdir(tmp_path) == ["out.bin"]
 

@@ -11,7 +11,7 @@ import math
 
 import numpy as np
 
-from ..errors import FieldFileError
+from ..errors import DamagedFileError, FieldFileError
 from .coverage import axis_node
 from ..units import FIELD_UNITS, LENGTH_UNITS
 
@@ -125,7 +125,7 @@ def summarise_axis(f, length_unit=None, field_unit=None, momentum=None, frequenc
     """
     node = axis_node(f.x_grid, f.y_grid)
     if node is None:
-        raise FieldFileError(f.path, "no grid node lies on the axis: the on-axis field is not in the file")
+        raise DamagedFileError(f.path, "no grid node lies on the axis: the on-axis field is not in the file")
     i, j = node
     z = f.z_grid
     axial = f.Fz[i, j, :]

@@ -5,11 +5,14 @@ as a tracking code interpolates it, the on-axis field and an xarray view.
 """
 
 import os
-from typing import NamedTuple
+from typing import TYPE_CHECKING, Any, Dict, NamedTuple, Optional, Tuple
 
 import numpy as np
 
 from .grid import NODE_COUNTS
+
+if TYPE_CHECKING:
+    from numpy.typing import ArrayLike
 
 XARRAY_MISSING = ("FieldFile.to_xarray needs the xarray package, which this Python does not have"
                   " (Debian: apt-get install python3-xarray)")
@@ -51,6 +54,48 @@ def _finite_max_abs(values):
 class FieldAccess:
     """The methods of `FieldFile` that look at its content (a mixin; see `FieldFile`)."""
 
+    # The content, which `FieldFile` holds.
+    path: str
+    layout: int
+    kind: Optional[str]
+    x_grid: np.ndarray
+    y_grid: np.ndarray
+    z_grid: np.ndarray
+    xmws: Tuple[float, float]
+    ymws: Tuple[float, float]
+    zmws: Tuple[float, float]
+    ksym: Tuple[int, int, int]
+    d_elm: Optional[float]
+    aper: Optional[float]
+    Fx: np.ndarray
+    Fy: np.ndarray
+    Fz: np.ndarray
+
+    @property
+    def field_name(self) -> str:
+        """"E", "B", or "field" when the layout does not say which."""
+        return self.kind or "field"
+
+    @property
+    def components(self) -> Tuple[np.ndarray, np.ndarray, np.ndarray]:
+        """The three components (Fx, Fy, Fz)."""
+        return self.Fx, self.Fy, self.Fz
+
+    @property
+    def grids(self) -> Tuple[np.ndarray, np.ndarray, np.ndarray]:
+        """The node coordinates (x_grid, y_grid, z_grid)."""
+        return self.x_grid, self.y_grid, self.z_grid
+
+    @property
+    def limits(self) -> Dict[str, Tuple[float, float]]:
+        """The limit pairs by axis name."""
+        return {"x": self.xmws, "y": self.ymws, "z": self.zmws}
+
+    @property
+    def steps(self) -> Dict[str, float]:
+        """The node spacing by axis name, from the limits as the converter spaces the nodes."""
+        return {axis: (hi - lo) / (len(grid) - 1) for (axis, (lo, hi)), grid in zip(self.limits.items(), self.grids)}
+
     def __repr__(self) -> str:
         kind = f"{self.kind} field" if self.kind else "field kind not stated"
         ranges = ", ".join(f"{axis} {lo:.6g} .. {hi:.6g}" for axis, (lo, hi) in self.limits.items())
@@ -61,7 +106,7 @@ class FieldAccess:
         return (f"<FieldFile {os.path.basename(self.path)!r}: layout {self.layout}, {kind},"
                 f" {' x '.join(map(str, NODE_COUNTS))} nodes, {ranges}; {header}; max |F| {peaks}>")
 
-    def at(self, x, y, z) -> np.ndarray:
+    def at(self, x: "ArrayLike", y: "ArrayLike", z: "ArrayLike") -> np.ndarray:
         """The field at arbitrary points, trilinear between the nodes.
 
         This is the interpolation a tracking code applies between the nodes of the file: at a
@@ -120,7 +165,7 @@ class FieldAccess:
         i, j = (int(np.argmin(np.where(np.isfinite(g), np.abs(g), np.inf))) for g in (self.x_grid, self.y_grid))
         return OnAxis(self.z_grid.copy(), *(c[i, j, :].copy() for c in self.components))
 
-    def to_xarray(self):
+    def to_xarray(self) -> Any:
         """The file as an `xarray.Dataset`.
 
         Returns

@@ -4,10 +4,12 @@ number and unit) each refusal of the system ends its run with."""
 import errno
 import os
 import stat
-from typing import Optional, Tuple
+from typing import List, Optional, Tuple
 
-from ..errors import FieldFileError
-from .listread import READ_ERROR, ReadFailure
+from ..errors import DamagedFileError
+from .listread import ReadFailure
+from .messages import (ACCESS_DENIED, BAD_FILE_NAME, FILE_NOT_FOUND, OPEN_FAILURE, OUTPUT_UNIT, READ_ERROR,
+                       READ_ONLY_FILE, WRITE_ERROR)
 from .names import full_path
 
 
@@ -24,7 +26,7 @@ def read_old(folder: str, name: str, unit: int) -> Tuple[bytes, str]:
     open or read would fail (29 missing, 9 refused, 43 bad name, 30 other, 39 read refused)."""
     path = full_path(folder, name)
     if "\0" in name:
-        raise ReadFailure(43, unit, path, why="the name holds a NUL character")
+        raise ReadFailure(BAD_FILE_NAME, unit, path, why="the name holds a NUL character")
     target = name if name.startswith("/") else os.path.join(folder, name)
     try:
         if not name:
@@ -33,17 +35,18 @@ def read_old(folder: str, name: str, unit: int) -> Tuple[bytes, str]:
     except OSError as err:
         code = err.errno
         if code in (errno.ENOENT, errno.ENOTDIR):
-            raise ReadFailure(29, unit, path, why=f"the file {name!r} does not exist") from None
+            raise ReadFailure(FILE_NOT_FOUND, unit, path, why=f"the file {name!r} does not exist") from None
         if code in (errno.EACCES, errno.EPERM):
-            raise ReadFailure(9, unit, path, why="permission to read the file is refused") from None
+            raise ReadFailure(ACCESS_DENIED, unit, path, why="permission to read the file is refused") from None
         if code == errno.ENAMETOOLONG:
-            raise ReadFailure(43, unit, path, why="the name is too long") from None
-        raise ReadFailure(30, unit, path, why=f"the open fails: {_system_text(code)}",
+            raise ReadFailure(BAD_FILE_NAME, unit, path, why="the name is too long") from None
+        raise ReadFailure(OPEN_FAILURE, unit, path, why=f"the open fails: {_system_text(code)}",
                           system_text=_system_text(code)) from None
     try:
         if stat.S_ISFIFO(os.fstat(fd).st_mode):
             return b"", path  # a FIFO without a writer reads as an empty file
-        chunks, size = [], 0
+        chunks: List[bytes] = []
+        size = 0
         while size <= LARGEST_INPUT:
             chunk = os.read(fd, 1 << 20)
             if not chunk:
@@ -62,7 +65,7 @@ def read_old(folder: str, name: str, unit: int) -> Tuple[bytes, str]:
     if b"\n" not in b"".join(chunks)[:LARGEST_INPUT]:
         raise ReadFailure(READ_ERROR, unit, path, why="a line of 64 MiB or more",
                           system_text=_system_text(errno.EFBIG))
-    raise FieldFileError(target, f"more than {LARGEST_INPUT:,} bytes: larger than any control file or table,"
+    raise DamagedFileError(target, f"more than {LARGEST_INPUT:,} bytes: larger than any control file or table,"
                                  " not read")
 
 
@@ -71,14 +74,14 @@ def output_failure(folder, name) -> Optional[ReadFailure]:
     target = os.path.join(folder, name)
     path = full_path(folder, name)
     if os.path.isdir(target):
-        return ReadFailure(30, 7, path, why="the output name is a folder", system_text=os.strerror(errno.EISDIR))
+        return ReadFailure(OPEN_FAILURE, OUTPUT_UNIT, path, why="the output name is a folder", system_text=os.strerror(errno.EISDIR))
     if os.path.exists(target):
         if os.path.realpath(target) == "/dev/full":
-            return ReadFailure(38, 7, path, why="the output is the full device",
+            return ReadFailure(WRITE_ERROR, OUTPUT_UNIT, path, why="the output is the full device",
                                system_text=os.strerror(errno.ENOSPC))
         if not os.access(target, os.W_OK):
-            return ReadFailure(47 if os.access(target, os.R_OK) else 9, 7, path,
+            return ReadFailure(READ_ONLY_FILE if os.access(target, os.R_OK) else ACCESS_DENIED, OUTPUT_UNIT, path,
                                why="the existing output file cannot be written")
     elif not os.access(folder, os.W_OK):
-        return ReadFailure(9, 7, path, why="the folder does not let the output file be created")
+        return ReadFailure(ACCESS_DENIED, OUTPUT_UNIT, path, why="the folder does not let the output file be created")
     return None

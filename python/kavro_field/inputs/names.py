@@ -4,7 +4,7 @@ the converter does, the output file's name, and reals written as its stop messag
 import decimal
 import math
 import os
-from typing import Tuple
+from typing import List, Tuple
 
 CONTROL_NAME = "poisson_to_kavro.dat"
 
@@ -23,8 +23,9 @@ def shortest_text(v: float) -> str:
         return "-nan" if math.copysign(1.0, v) < 0 else "nan"
     if math.isinf(v):
         return "inf" if v > 0 else "-inf"
-    sign, digits, exp = decimal.Decimal(repr(v)).normalize().as_tuple()
-    digits = "".join(map(str, digits))
+    sign, digit_values, exponent = decimal.Decimal(repr(v)).normalize().as_tuple()
+    exp = int(exponent)  # a finite value's exponent is a number
+    digits = "".join(map(str, digit_values))
     n = len(digits)
     sci_exp = exp + n - 1
     sci = digits[0] + ("." + digits[1:] if n > 1 else "") + f"e{'-' if sci_exp < 0 else '+'}{abs(sci_exp):02d}"
@@ -44,7 +45,7 @@ def full_path(folder: str, name: str) -> str:
     """The name completed with the working directory and its `.` and `..` resolved by their
     text, as the converter's reports name a file."""
     joined = name if name.startswith("/") else os.path.realpath(folder) + "/" + name
-    parts = []
+    parts: List[str] = []
     for part in joined.split("/"):
         if part in ("", "."):
             continue

@@ -5,6 +5,7 @@ from dataclasses import dataclass, field
 from typing import List, Optional
 
 from .listread import Origin
+from .messages import OUTPUT_UNIT, TABLE_UNITS
 
 
 @dataclass
@@ -38,10 +39,10 @@ def describe(outcome: Outcome, where: bool = True) -> str:
 
 def _location(outcome: Outcome) -> str:
     if outcome.where is not None and outcome.where.line:
-        label = "table" if outcome.unit in (2, -5) else os.path.basename(outcome.where.file)
+        label = "table" if outcome.unit in TABLE_UNITS else os.path.basename(outcome.where.file)
         return f"{label} line {outcome.where.line}: "
-    if outcome.unit in (2, -5):
+    if outcome.unit in TABLE_UNITS:
         return "table: "
-    if outcome.unit == 7:
+    if outcome.unit == OUTPUT_UNIT:
         return f"output {outcome.output}: "
     return ""

@@ -3,7 +3,7 @@ approximation and the 3D field it samples on its output grid."""
 
 import math
 from dataclasses import dataclass
-from typing import Dict, Tuple
+from typing import Any, Dict, Tuple
 
 import numpy as np
 
@@ -40,7 +40,7 @@ class Inputs:
     """
 
     control_path: str
-    control: Dict[str, object]
+    control: Dict[str, Any]
     table_path: str
     kind: str
     Rmin: float

@@ -10,13 +10,16 @@ prepared map of a run that gets that far.
 import math
 import os
 from dataclasses import dataclass, field
-from typing import Dict, List, Optional
+from typing import Any, Dict, List, Optional
 
 import numpy as np
 
-from ..errors import FieldFileError
+from ..errors import DamagedFileError, UnreadableInputError
 from .files import output_failure, read_old
-from .listread import Lines, Oddity, Origin, ReadFailure, TextRecord, read_list, skip
+from ..findings import INPUTS, Finding
+from .listread import Lines, Origin, ReadFailure, TextRecord, read_list, skip
+from ..units import FIELD_KINDS, SCALE_NAMES
+from .messages import CONTROL_UNIT, OPEN_AND_READ_FAILURES, OUTPUT_UNIT, TABLE_UNIT, TABLE_UNITS
 from .names import control_location, open_name, output_name, shortest_text
 from .outcome import Outcome, describe
 from .rows import TableRows
@@ -44,7 +47,7 @@ class Trace:
         The control values read (by their names), as far as the read got.
     origins : dict
         Name -> Origin of each control value and header value.
-    oddities : list of Oddity
+    oddities : list of Finding
     header : dict
         Rmin, Zmin, Rmax, Zmax (as read), r_intervals, z_intervals; and their lines.
     rows, row_lines : numpy.ndarray or None
@@ -57,25 +60,29 @@ class Trace:
 
     control_path: str
     folder: str
-    outcome: Outcome = None
-    control: Dict[str, object] = field(default_factory=dict)
+    outcome: Outcome = field(default_factory=lambda: Outcome("ok"))
+    control: Dict[str, Any] = field(default_factory=dict)
     origins: Dict[str, Origin] = field(default_factory=dict)
-    oddities: List[Oddity] = field(default_factory=list)
+    oddities: List[Finding] = field(default_factory=list)
     table_path: Optional[str] = None
     table_lines: Optional[Lines] = None
-    header: Dict[str, object] = field(default_factory=dict)
+    header: Dict[str, Any] = field(default_factory=dict)
     first_row_line: Optional[int] = None
     rows: Optional[np.ndarray] = None
     row_lines: Optional[np.ndarray] = None
     plain_rows: Optional[int] = None
     inputs: Optional[Inputs] = None
 
+    def row_text(self, line: int) -> str:
+        """The table's line `line` (from 1) as written, without the blanks around it."""
+        return self.table_lines.text(line - 1).strip() if self.table_lines is not None else ""
+
 
 
 def _read_control(trace: Trace):
     folder, path = trace.folder, trace.control_path
-    data, full = read_old(folder, os.path.basename(path), 1)
-    src = Lines(data, 1, full, path)
+    data, full = read_old(folder, os.path.basename(path), CONTROL_UNIT)
+    src = Lines(data, CONTROL_UNIT, full, path)
     skip(src)
     skip(src)
     number, name = src.fixed(80)
@@ -83,8 +90,9 @@ def _read_control(trace: Trace):
     trace.origins["poisson_file"] = Origin(path, number, name.rstrip(" "))
     for c in name.rstrip(" "):
         if ord(c) < 32 or ord(c) == 127:
-            trace.oddities.append(Oddity(path, number, name.rstrip(" "),
-                                         f"the table name holds a control character ({c!r}), which is part of the name"))
+            trace.oddities.append(Finding("oddity.control-character", f"the table name holds a control character ({c!r}), which"
+                                         " is part of the name", path, number, name.rstrip(" "), scope=INPUTS,
+                                         data={"kind": "the table name holds a control character"}))
             break
     for entry in CONTROL_ITEMS:
         names = entry if isinstance(entry, tuple) else (entry,)
@@ -151,7 +159,7 @@ def trace(control) -> Trace:
         _trace(t)
     except ReadFailure as failure:
         t.outcome = Outcome("failure", failure.number, failure.unit, None, failure.report(),
-                            Origin(t.table_path if failure.unit in (2, -5) else path, failure.line, failure.text)
+                            Origin((t.table_path or path) if failure.unit in TABLE_UNITS else path, failure.line, failure.text)
                             if failure.line is not None else None, failure.why)
     return t
 
@@ -164,9 +172,9 @@ def _trace(t: Trace):
     _read_control(t)
     c = t.control
     name = c["poisson_file"]
-    data, full = read_old(t.folder, open_name(name), 2)
+    data, full = read_old(t.folder, open_name(name), TABLE_UNIT)
     t.table_path = os.path.join(t.folder, open_name(name))
-    src = Lines(data, 2, full, t.table_path)
+    src = Lines(data, TABLE_UNIT, full, t.table_path)
     t.table_lines = src
     _read_header(t, src)
     h = t.header
@@ -193,8 +201,8 @@ def _trace(t: Trace):
     rows, lines, oddities = reader.read(count)
     t.rows, t.row_lines = rows, lines
     t.oddities += oddities
-    electric = c["iflag_EH"] == 0
-    scale = c["scale_E"] if electric else c["scale_B"]
+    kind = FIELD_KINDS[c["iflag_EH"]]
+    scale = c[SCALE_NAMES[c["iflag_EH"]]]
     with np.errstate(over="ignore", invalid="ignore"):
         radial, axial = (rows[:, col].reshape(nz, nr).T * scale for col in (2, 3))
     mode = c["kmirror_z"]
@@ -209,7 +217,7 @@ def _trace(t: Trace):
         dz = (np.float64(zmax) - zmin) / float(nz - 1)
         r_node = np.arange(nr, dtype=np.float64) * dr + rmin
         z_node = np.arange(nz, dtype=np.float64) * dz + zmin
-    t.inputs = Inputs(t.control_path, dict(c), t.table_path, "E" if electric else "B", rmin, rmax, zmin, zmax,
+    t.inputs = Inputs(t.control_path, dict(c), t.table_path, kind, rmin, rmax, zmin, zmax,
                       r_node, z_node, np.ascontiguousarray(radial), np.ascontiguousarray(axial))
     axes = output_grid(c)
     for axis in ("x", "y"):
@@ -226,7 +234,7 @@ def _trace(t: Trace):
         return
     failure = output_failure(t.folder, name)
     if failure is not None:
-        t.outcome = Outcome("failure", failure.number, 7, name, failure.report(), None, failure.why)
+        t.outcome = Outcome("failure", failure.number, OUTPUT_UNIT, name, failure.report(), None, failure.why)
         return
     t.outcome = Outcome("ok", None, None, name, [], None, f"writes {name} in layout {c['kform_3D']}")
 
@@ -245,7 +253,7 @@ def read_inputs(control) -> Inputs:
 
     Raises
     ------
-    FieldFileError
+    UnreadableInputError or DamagedFileError
         When the converter's run would end before its map is sampled (a failure report or a
         stop), saying how.
 
@@ -254,12 +262,14 @@ def read_inputs(control) -> Inputs:
     >>> inputs = read_inputs("examples/lens")  # doctest: +SKIP
     >>> f_r, f_z = inputs.at([0.0, 0.5], 0.0)  # doctest: +SKIP
     """
-    return sampled_trace(control).inputs
+    inputs = sampled_trace(control).inputs
+    assert inputs is not None  # a trace that gets as far as the sampling holds its map
+    return inputs
 
 
 def sampled_trace(control) -> Trace:
     """The trace of a conversion that gets as far as sampling its map (a format stop comes after
-    the sampling); FieldFileError saying how the run ends before that.
+    the sampling); UnreadableInputError or DamagedFileError saying how the run ends before that.
 
     Examples
     --------
@@ -268,5 +278,6 @@ def sampled_trace(control) -> Trace:
     """
     t = trace(control)
     if t.inputs is None or t.outcome.outcome == "stop" and t.outcome.stderr != [FORMAT_STOP]:
-        raise FieldFileError(t.control_path, describe(t.outcome))
+        refused = t.outcome.outcome == "failure" and t.outcome.message in OPEN_AND_READ_FAILURES
+        raise (UnreadableInputError if refused else DamagedFileError)(t.control_path, describe(t.outcome))
     return t
