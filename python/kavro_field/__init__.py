@@ -9,19 +9,23 @@ The public API:
   the control values, the prepared map, `at(r, z)` (the converter's 3 x 3 approximation).
 - `export_npz`, `export_vti` and `export_openpmd` write the field with its header, units and
   provenance; `figure` builds the logbook figure (a matplotlib Figure), `save_plot` writes it.
-- `FieldFileError` is raised for an input that cannot be read or an output that cannot be
-  written.
+- `KavroFieldError` (also known as `FieldFileError`) is raised for an input that cannot be read
+  (`UnreadableInputError`), a damaged or foreign file (`DamagedFileError`) or an output that
+  cannot be written (`UnwritableOutputError`).
 
 The command line is `kavro_field.cli` (`kavro-field`, `python3 -m kavro_field`).
 
 Examples
 --------
 >>> import kavro_field
->>> f = kavro_field.load("eh_EMS.#01")                          # doctest: +SKIP
->>> f.at([0.0, 0.5], 0.0, 2.0)                                   # doctest: +SKIP
->>> z, fx, fy, fz = f.on_axis()                                  # doctest: +SKIP
->>> f_r, f_z = kavro_field.read_inputs(".").at(0.5, 2.0)         # doctest: +SKIP
->>> kavro_field.export_openpmd(f, "lens.h5", "cm", "V/cm", "E")  # doctest: +SKIP
+>>> f = kavro_field.load(field_path)
+>>> f.at([0.0, 0.5], 0.0, 2.0)
+array([[  0.        ,   5.00457657],
+       [  0.        ,   0.        ],
+       [235.616148  , 245.73839525]])
+>>> z, fx, fy, fz = f.on_axis()
+>>> f_r, f_z = kavro_field.read_inputs(example).at(0.5, 2.0)
+>>> kavro_field.export_openpmd(f, "lens.h5", "cm", "V/cm", "E")
 """
 
 from ._version import __version__

@@ -120,8 +120,9 @@ def summarise_axis(f, length_unit=None, field_unit=None, momentum=None, frequenc
 
     Examples
     --------
-    >>> s = summarise_axis(load("eh_EMS.#01"), "cm", "V/cm")  # doctest: +SKIP
-    >>> s["si"]["voltage"]  # doctest: +SKIP
+    >>> s = summarise_axis(load(field_path), "cm", "V/cm")
+    >>> abs(s["si"]["voltage"]) < 1e-9  # the lens's tubes at the ends are at the same potential
+    True
     """
     node = axis_node(f.x_grid, f.y_grid)
     if node is None:

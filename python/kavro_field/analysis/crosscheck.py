@@ -126,7 +126,7 @@ def check_with_control(f, control):
 
     Examples
     --------
-    >>> findings, notes = check_with_control(load("eh_EMS.#01"), ".")  # doctest: +SKIP
+    >>> findings, notes = check_with_control(load(field_path), example)
     """
     t = sampled_trace(control)
     inputs = t.inputs

@@ -54,8 +54,8 @@ class FieldFile(FieldAccess):
 
     Examples
     --------
-    >>> f = kavro_field.load("eh_EMS.#01")                   # doctest: +SKIP
-    >>> f.Fz.shape, f.ksym                                    # doctest: +SKIP
+    >>> f = kavro_field.load(field_path)
+    >>> f.Fz.shape, f.ksym
     ((25, 25, 201), (0, 0, 0))
     """
 
@@ -103,7 +103,7 @@ def load(path):
     120
     >>> try:
     ...     load(short)
-    ... except FieldFileError as err:
+    ... except DamagedFileError as err:
     ...     print(err.problem.split(" (")[0])
     120 bytes, where a field file has 3,017,116 bytes
     """

@@ -115,7 +115,9 @@ def map_panel(ax, inputs, f, field_label: str, length_unit: Optional[str]) -> No
 
     Examples
     --------
-    >>> map_panel(ax, read_inputs("examples/lens"), f, "Ez [V/cm]", "cm")   # doctest: +SKIP
+    >>> from matplotlib.figure import Figure
+    >>> ax = Figure().add_subplot()
+    >>> map_panel(ax, read_inputs(example), kavro_field.load(field_path), "Ez [V/cm]", "cm")
     """
     from matplotlib.patches import Rectangle
 
@@ -160,9 +162,9 @@ def figure(f, length_unit: Optional[str] = None, field_unit: Optional[str] = Non
 
     Examples
     --------
-    >>> fig = figure(kavro_field.load("eh_EMS.#01"), "cm", "V/cm")   # doctest: +SKIP
-    >>> fig = figure(kavro_field.load("eh_EMS.#01"), "cm", "V/cm", inputs=read_inputs("."))  # doctest: +SKIP
-    >>> fig.savefig("lens.png", dpi=150)                              # doctest: +SKIP
+    >>> fig = figure(kavro_field.load(field_path), "cm", "V/cm")
+    >>> fig = figure(kavro_field.load(field_path), "cm", "V/cm", inputs=read_inputs(example))
+    >>> fig.savefig("lens.png", dpi=150)
     """
     from matplotlib.figure import Figure
 
@@ -257,7 +259,7 @@ def save_plot(f, path: str, length_unit: Optional[str] = None, field_unit: Optio
 
     Examples
     --------
-    >>> save_plot(kavro_field.load("eh_EMS.#01"), "lens.png", "cm", "V/cm")   # doctest: +SKIP
+    >>> save_plot(kavro_field.load(field_path), "lens.png", "cm", "V/cm")
     """
     fig = figure(f, length_unit, field_unit, kind, inputs)
 

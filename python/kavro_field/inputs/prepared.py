@@ -75,8 +75,8 @@ class Inputs:
 
         Examples
         --------
-        >>> inputs = read_inputs("examples/lens")  # doctest: +SKIP
-        >>> inputs.at(0.0, inputs.z_node[5])[1] == inputs.axial[0, 5]  # doctest: +SKIP
+        >>> inputs = read_inputs(example)
+        >>> inputs.at(0.0, inputs.z_node[5])[1] == inputs.axial[0, 5]
         True
         """
         r, z = np.broadcast_arrays(np.asarray(r, dtype=np.float64), np.asarray(z, dtype=np.float64))
@@ -108,7 +108,7 @@ class Inputs:
 
         Examples
         --------
-        >>> (lower, upper), nodes = read_inputs("examples/lens").grid()["z"]  # doctest: +SKIP
+        >>> (lower, upper), nodes = read_inputs(example).grid()["z"]
         """
         return output_grid(self.control)
 
@@ -118,8 +118,8 @@ class Inputs:
 
         Examples
         --------
-        >>> f = read_inputs("examples/lens").field3d()  # doctest: +SKIP
-        >>> f.Fz.shape  # doctest: +SKIP
+        >>> f = read_inputs(example).field3d()
+        >>> f.Fz.shape
         (25, 25, 201)
         """
         axes = self.grid()

@@ -150,7 +150,7 @@ def trace(control) -> Trace:
 
     Examples
     --------
-    >>> trace("examples/lens").outcome.outcome  # doctest: +SKIP
+    >>> trace(example).outcome.outcome
     'ok'
     """
     folder, path = control_location(control)
@@ -259,8 +259,8 @@ def read_inputs(control) -> Inputs:
 
     Examples
     --------
-    >>> inputs = read_inputs("examples/lens")  # doctest: +SKIP
-    >>> f_r, f_z = inputs.at([0.0, 0.5], 0.0)  # doctest: +SKIP
+    >>> inputs = read_inputs(example)
+    >>> f_r, f_z = inputs.at([0.0, 0.5], 0.0)
     """
     inputs = sampled_trace(control).inputs
     assert inputs is not None  # a trace that gets as far as the sampling holds its map
@@ -273,7 +273,7 @@ def sampled_trace(control) -> Trace:
 
     Examples
     --------
-    >>> sampled_trace("examples/lens").inputs.kind  # doctest: +SKIP
+    >>> sampled_trace(example).inputs.kind
     'E'
     """
     t = trace(control)
