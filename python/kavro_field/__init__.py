@@ -29,13 +29,16 @@ array([[  0.        ,   5.00457657],
 """
 
 from ._version import __version__
-from .errors import FieldFileError
+from .errors import DamagedFileError, FieldFileError, KavroFieldError, UnreadableInputError, UnwritableOutputError
 from .exchange.exports import export_npz, export_vti
-from .fieldfiles.fieldfile import OnAxis
-from .inputs.trace import read_inputs
-from .fieldfiles.layouts import FieldFile, load
 from .exchange.openpmd import export_openpmd
+from .fieldfiles.fieldfile import OnAxis
+from .fieldfiles.layouts import FieldFile, load
 from .figures.plots import figure, save_plot
+from .findings import Finding
+from .inputs.prepared import Inputs
+from .inputs.trace import read_inputs
 
-__all__ = ["FieldFile", "FieldFileError", "OnAxis", "export_npz", "export_openpmd", "export_vti", "figure",
+__all__ = ["DamagedFileError", "FieldFile", "FieldFileError", "Finding", "Inputs", "KavroFieldError", "OnAxis",
+           "UnreadableInputError", "UnwritableOutputError", "export_npz", "export_openpmd", "export_vti", "figure",
            "load", "read_inputs", "save_plot", "__version__"]

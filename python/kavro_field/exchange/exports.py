@@ -5,12 +5,15 @@ import base64
 import hashlib
 import io
 import os
-from typing import Optional
+from typing import TYPE_CHECKING, Any, Optional
 
 import numpy as np
 
 from .._version import __version__
 from ..atomic import write_atomically
+
+if TYPE_CHECKING:
+    from ..fieldfiles.layouts import FieldFile
 
 
 def provenance(f) -> dict:
@@ -45,7 +48,7 @@ def metadata(f, length_unit: Optional[str] = None, field_unit: Optional[str] = N
     return meta
 
 
-def export_npz(f, path: str, **units) -> None:
+def export_npz(f: "FieldFile", path: str, **units: Any) -> None:
     """Write a NumPy archive of the field and its metadata.
 
     The archive holds x_grid, y_grid, z_grid, Fx, Fy, Fz ([i, j, k]), ksym, and each entry of
@@ -132,7 +135,7 @@ def vti_document(f, **units) -> str:
         '</VTKFile>\n')
 
 
-def export_vti(f, path: str, **units) -> None:
+def export_vti(f: "FieldFile", path: str, **units: Any) -> None:
     """Write `vti_document(f, **units)` to `path`.
 
     Examples

@@ -8,12 +8,15 @@ a reader following the extension multiplies by `unitSI` and gets the field in SI
 
 import datetime
 import io
-from typing import Optional
+from typing import TYPE_CHECKING, Optional
 
 import numpy as np
 
 from ..atomic import write_atomically
 from ..units import FIELD_UNITS, LENGTH_UNITS, UNIT_DIMENSIONS, unit_problem
+
+if TYPE_CHECKING:
+    from ..fieldfiles.layouts import FieldFile
 
 OPENPMD_VERSION = "1.1.0"
 EXTERNAL_FIELD_PATH = "/ExternalFieldMesh/"
@@ -106,7 +109,7 @@ def openpmd_attributes(f, length_unit: str, field_unit: str, kind: Optional[str]
     }
 
 
-def export_openpmd(f, path: str, length_unit: str, field_unit: str, kind: Optional[str] = None,
+def export_openpmd(f: "FieldFile", path: str, length_unit: str, field_unit: str, kind: Optional[str] = None,
                    frequency: Optional[float] = None) -> None:
     """Write the field as an openPMD external field mesh (HDF5).
 
@@ -128,7 +131,7 @@ def export_openpmd(f, path: str, length_unit: str, field_unit: str, kind: Option
     (25, 25, 201)
     """
     try:
-        import h5py
+        import h5py  # type: ignore[import]
     except ImportError as err:
         raise ImportError(H5PY_MISSING) from err
     from .exports import metadata

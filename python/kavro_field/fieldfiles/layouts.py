@@ -2,7 +2,8 @@
 
 import math
 from dataclasses import dataclass
-from typing import Optional, Tuple
+import os
+from typing import Optional, Tuple, Union
 
 import numpy as np
 
@@ -76,7 +77,7 @@ class FieldFile(FieldAccess):
     Fz: np.ndarray
 
 
-def load(path):
+def load(path: Union[str, "os.PathLike[str]"]) -> FieldFile:
     """Read a field file of any of the three layouts.
 
     Parameters

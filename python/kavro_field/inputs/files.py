@@ -11,14 +11,13 @@ from .listread import ReadFailure
 from .messages import (ACCESS_DENIED, BAD_FILE_NAME, FILE_NOT_FOUND, OPEN_FAILURE, OUTPUT_UNIT, READ_ERROR,
                        READ_ONLY_FILE, WRITE_ERROR)
 from .names import full_path
+from .textscan import LARGEST_TEXT_INPUT as LARGEST_INPUT
 
 
 def _system_text(code):
     return os.strerror(code)
 
 
-# What the converter holds of a line at the most, and so what is read of an input at the most.
-LARGEST_INPUT = 64 << 20
 
 
 def read_old(folder: str, name: str, unit: int) -> Tuple[bytes, str]:

@@ -3,12 +3,15 @@ approximation and the 3D field it samples on its output grid."""
 
 import math
 from dataclasses import dataclass
-from typing import Any, Dict, Tuple
+from typing import TYPE_CHECKING, Any, Dict, Tuple
 
 import numpy as np
 
 from ..fieldfiles.grid import AXIS_RADIUS, NODE_COUNTS, node_coordinates
 from .names import shortest_text
+
+if TYPE_CHECKING:
+    from numpy.typing import ArrayLike
 
 MIRROR_MODES = (1, -1, 2, -2)
 # Capacity of the converter's map.
@@ -60,7 +63,7 @@ class Inputs:
     def Nz(self) -> int:
         return len(self.z_node)
 
-    def at(self, r, z) -> Tuple[np.ndarray, np.ndarray]:
+    def at(self, r: "ArrayLike", z: "ArrayLike") -> Tuple[np.ndarray, np.ndarray]:
         """The converter's approximation of the map at (r, z): the quadratic formula on the 3 x 3
         nodes around the nearest node, in its order of operations; zero outside the map.
 

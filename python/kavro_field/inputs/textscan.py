@@ -46,8 +46,10 @@ class Sizes:
         return max(high for _, high in self.ranges)
 
 
-# Small text inputs (control files and tables) unless their reader names a tighter bound.
-SMALL_TEXT = Sizes(((0, 64 << 20),), "at most 64 MiB for a text input")
+# What the converter holds of a line at the most (it refuses a line of 64 MiB or more), and so
+# what is read of a text input (a control file or a table) at the most.
+LARGEST_TEXT_INPUT = 64 << 20
+SMALL_TEXT = Sizes(((0, LARGEST_TEXT_INPUT),), "at most 64 MiB for a text input")
 
 _KINDS = ((stat.S_ISDIR, "is a directory, not a file"), (stat.S_ISFIFO, "is a FIFO (named pipe), not a file"),
           (stat.S_ISCHR, "is a character device, not a file"), (stat.S_ISBLK, "is a block device, not a file"),

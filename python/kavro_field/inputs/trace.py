@@ -10,7 +10,7 @@ prepared map of a run that gets that far.
 import math
 import os
 from dataclasses import dataclass, field
-from typing import Any, Dict, List, Optional
+from typing import Any, Dict, List, Optional, Union
 
 import numpy as np
 
@@ -134,7 +134,7 @@ def _read_header(trace: Trace, src: Lines):
 
 
 
-def trace(control) -> Trace:
+def trace(control: Union[str, "os.PathLike[str]"]) -> Trace:
     """Follow a conversion through its inputs as the converter would, without writing anything.
 
     Parameters
@@ -239,7 +239,7 @@ def _trace(t: Trace):
     t.outcome = Outcome("ok", None, None, name, [], None, f"writes {name} in layout {c['kform_3D']}")
 
 
-def read_inputs(control) -> Inputs:
+def read_inputs(control: Union[str, "os.PathLike[str]"]) -> Inputs:
     """The inputs of a conversion, read and prepared exactly as the converter does.
 
     Parameters
@@ -267,7 +267,7 @@ def read_inputs(control) -> Inputs:
     return inputs
 
 
-def sampled_trace(control) -> Trace:
+def sampled_trace(control: Union[str, "os.PathLike[str]"]) -> Trace:
     """The trace of a conversion that gets as far as sampling its map (a format stop comes after
     the sampling); UnreadableInputError or DamagedFileError saying how the run ends before that.
 
