@@ -12,7 +12,7 @@ import math
 import numpy as np
 
 from ..errors import DamagedFileError, FieldFileError
-from .coverage import axis_node
+from ..fieldfiles.grid import axis_node
 from ..units import FIELD_UNITS, LENGTH_UNITS
 
 SPEED_OF_LIGHT = 299_792_458.0  # m/s

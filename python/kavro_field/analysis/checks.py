@@ -16,8 +16,8 @@ from typing import Tuple
 import numpy as np
 
 from ..findings import Finding
-from ..fieldfiles.grid import AXIS_NAMES, AXIS_RADIUS, node_coordinates, node_radii
-from .coverage import axis_node, fringe_cut, fringe_text
+from ..fieldfiles.grid import AXIS_NAMES, AXIS_RADIUS, axis_node, node_coordinates, node_radii
+from .coverage import fringe_cut, fringe_text
 
 # Grid nodes computed from the limits agree with the written ones to the last digits: 1e-12 of
 # the span leaves room for the 15 digits of the text layouts and flags any other grid.

@@ -5,7 +5,7 @@ import math
 
 import numpy as np
 
-from ..fieldfiles.grid import AXIS_RADIUS, node_radii
+from ..fieldfiles.grid import element_ends, node_radii
 
 # The on-axis field at an element end above this share of its peak is a fringe field cut off.
 FRINGE_SHARE = 0.05
@@ -50,13 +50,6 @@ def reach_findings(r_node, z_node, x_grid, y_grid, z_grid, z_lower):
     return findings
 
 
-def axis_node(x_grid, y_grid):
-    """(i, j) of the grid's node on the axis, or None."""
-    radii = node_radii(np.asarray(x_grid), np.asarray(y_grid))
-    on_axis = np.argwhere(radii <= AXIS_RADIUS)
-    return tuple(int(v) for v in on_axis[0]) if len(on_axis) else None
-
-
 def fringe_cut(z_grid, axial, ksym_z, map_ends=None, map_step=None):
     """The element ends where the on-axis field is still above FRINGE_SHARE of its peak.
 
@@ -82,7 +75,7 @@ def fringe_cut(z_grid, axial, ksym_z, map_ends=None, map_step=None):
     peak = float(np.max(np.abs(axial[finite])))
     if peak == 0.0:
         return []
-    ends = [len(z_grid) - 1] if ksym_z != 0 else [0, len(z_grid) - 1]
+    ends = element_ends(len(z_grid), ksym_z)
     cut = []
     for k in ends:
         share = abs(float(axial[k])) / peak

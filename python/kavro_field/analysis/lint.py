@@ -14,6 +14,7 @@ from typing import Any, Dict, List, Union
 
 import numpy as np
 
+from ..fieldfiles.grid import element_ends
 from ..findings import INPUTS, Finding, group_by_code, render
 from ..inputs.messages import CONTROL_UNIT, END_OF_FILE, TABLE_UNIT, TABLE_UNITS
 from ..inputs.names import output_name
@@ -283,7 +284,7 @@ def ends_line(t: Trace) -> List[str]:
     if not finite.any() or not np.abs(axial[finite]).max() > 0:
         return []
     peak = int(np.argmax(np.where(finite, np.abs(axial), -1.0)))
-    ends = [0, len(z) - 1] if t.control["ksym_z"] == 0 else [len(z) - 1]
+    ends = element_ends(len(z), t.control["ksym_z"])
     shares = " and ".join(f"{abs(axial[k]) / abs(axial[peak]):.1%} at z = {z[k]:.6g}" for k in ends)
     return [f"{'element ends':<13} the on-axis field is {shares} of its peak {axial[peak]:.6g} (z = {z[peak]:.6g})"]
 

@@ -1,15 +1,14 @@
-"""What a loaded field file offers beyond its arrays: a short description, the field at any point
-as a tracking code interpolates it, the on-axis field and an xarray view.
-
-`FieldAccess` is mixed into `FieldFile`; it only reads the arrays and header the readers fill in.
-"""
+"""A field file's content (`FieldFile`, which the readers of the layouts fill in, and which the
+rebuild of a conversion makes) and what it offers beyond its arrays: a short description, the
+field at any point as a tracking code interpolates it, the on-axis field and an xarray view."""
 
 import os
+from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any, Dict, NamedTuple, Optional, Tuple
 
 import numpy as np
 
-from .grid import NODE_COUNTS
+from .grid import NODE_COUNTS, axis_node, node_step
 
 if TYPE_CHECKING:
     from numpy.typing import ArrayLike
@@ -51,10 +50,37 @@ def _finite_max_abs(values):
     return float(np.max(np.abs(values), initial=0.0, where=np.isfinite(values)))
 
 
-class FieldAccess:
-    """The methods of `FieldFile` that look at its content (a mixin; see `FieldFile`)."""
+@dataclass(repr=False)
+class FieldFile:
+    """Content of one field file.
 
-    # The content, which `FieldFile` holds.
+    Attributes
+    ----------
+    path : str
+    layout : int
+        0 (binary records), 1 or 2 (text).
+    kind : str or None
+        "E" or "B" where the file says so (layout 2), else None.
+    x_grid, y_grid, z_grid : numpy.ndarray
+        Node coordinates, 25, 25 and 201 values.
+    xmws, ymws, zmws : tuple of float
+        Lower and upper limit of each axis.
+    ksym : tuple of int
+        Symmetry flags of x, y and z as written.
+    d_elm, aper : float or None
+        Element length and aperture (None for layout 2, which does not hold them).
+    Fx, Fy, Fz : numpy.ndarray
+        Field components, float64 of shape (25, 25, 201), indexed [i, j, k].
+
+    Methods `at` (the field at any point), `on_axis` and `to_xarray`; the repr is one line.
+
+    Examples
+    --------
+    >>> f = kavro_field.load(field_path)
+    >>> f.Fz.shape, f.ksym
+    ((25, 25, 201), (0, 0, 0))
+    """
+
     path: str
     layout: int
     kind: Optional[str]
@@ -94,7 +120,7 @@ class FieldAccess:
     @property
     def steps(self) -> Dict[str, float]:
         """The node spacing by axis name, from the limits as the converter spaces the nodes."""
-        return {axis: (hi - lo) / (len(grid) - 1) for (axis, (lo, hi)), grid in zip(self.limits.items(), self.grids)}
+        return {axis: node_step(lo, hi, len(grid)) for (axis, (lo, hi)), grid in zip(self.limits.items(), self.grids)}
 
     def __repr__(self) -> str:
         kind = f"{self.kind} field" if self.kind else "field kind not stated"
@@ -161,8 +187,9 @@ class FieldAccess:
         >>> float(z[np.argmax(np.abs(ez))]), float(np.abs(ez).max())
         (-1.92, 236.44481666000001)
         """
-        # A non-finite coordinate is never the axis.
-        i, j = (int(np.argmin(np.where(np.isfinite(g), np.abs(g), np.inf))) for g in (self.x_grid, self.y_grid))
+        node = axis_node(self.x_grid, self.y_grid, nearest=True)
+        assert node is not None  # the nearest node is always found
+        i, j = node
         return OnAxis(self.z_grid.copy(), *(c[i, j, :].copy() for c in self.components))
 
     def to_xarray(self) -> Any:

@@ -1,14 +1,13 @@
 """Reading the converter's field files in their three layouts, recognised by their content."""
 
 import math
-from dataclasses import dataclass
 import os
-from typing import Optional, Tuple, Union
+from typing import Union
 
 import numpy as np
 
 from ..errors import DamagedFileError
-from .fieldfile import FieldAccess
+from .fieldfile import FieldFile
 from .grid import AXIS_NAMES, NODE_COUNTS, node_coordinates
 from ..units import FIELD_KINDS
 from ..inputs.textscan import INTEGER, NOT_A_NUMBER, Sizes, TextScan, lines_of_statements, read_bytes
@@ -27,54 +26,6 @@ TEXT_BYTES = (9_296_488 - 125_630, 9_302_558)
 FIELD_FILE_SIZES = Sizes(((LAYOUT_0_BYTES, LAYOUT_0_BYTES), TEXT_BYTES),
                          f"a field file has {LAYOUT_0_BYTES:,} bytes (layout 0) or {TEXT_BYTES[0]:,} to"
                          f" {TEXT_BYTES[1]:,} bytes (layouts 1 and 2)")
-
-
-@dataclass(repr=False)
-class FieldFile(FieldAccess):
-    """Content of one field file.
-
-    Attributes
-    ----------
-    path : str
-    layout : int
-        0 (binary records), 1 or 2 (text).
-    kind : str or None
-        "E" or "B" where the file says so (layout 2), else None.
-    x_grid, y_grid, z_grid : numpy.ndarray
-        Node coordinates, 25, 25 and 201 values.
-    xmws, ymws, zmws : tuple of float
-        Lower and upper limit of each axis.
-    ksym : tuple of int
-        Symmetry flags of x, y and z as written.
-    d_elm, aper : float or None
-        Element length and aperture (None for layout 2, which does not hold them).
-    Fx, Fy, Fz : numpy.ndarray
-        Field components, float64 of shape (25, 25, 201), indexed [i, j, k].
-
-    Methods `at` (the field at any point), `on_axis` and `to_xarray`; the repr is one line.
-
-    Examples
-    --------
-    >>> f = kavro_field.load(field_path)
-    >>> f.Fz.shape, f.ksym
-    ((25, 25, 201), (0, 0, 0))
-    """
-
-    path: str
-    layout: int
-    kind: Optional[str]
-    x_grid: np.ndarray
-    y_grid: np.ndarray
-    z_grid: np.ndarray
-    xmws: Tuple[float, float]
-    ymws: Tuple[float, float]
-    zmws: Tuple[float, float]
-    ksym: Tuple[int, int, int]
-    d_elm: Optional[float]
-    aper: Optional[float]
-    Fx: np.ndarray
-    Fy: np.ndarray
-    Fz: np.ndarray
 
 
 def load(path: Union[str, "os.PathLike[str]"]) -> FieldFile:

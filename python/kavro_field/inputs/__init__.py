@@ -5,7 +5,7 @@ opening and the failures the system's refusals end a run with (`names`, `files`)
 converter prepares with its 3 x 3 approximation and sampling (`prepared`), and the run followed
 through all of them to how it ends (`trace`, `outcome`)."""
 
-from .prepared import Field3D, Inputs
+from .prepared import Inputs
 from .trace import Trace, read_inputs, sampled_trace, trace
 
-__all__ = ["Field3D", "Inputs", "Trace", "read_inputs", "sampled_trace", "trace"]
+__all__ = ["Inputs", "Trace", "read_inputs", "sampled_trace", "trace"]

@@ -7,8 +7,9 @@ from typing import TYPE_CHECKING, Any, Dict, Tuple
 
 import numpy as np
 
-from ..fieldfiles.grid import AXIS_RADIUS, NODE_COUNTS, node_coordinates
-from .names import shortest_text
+from ..fieldfiles.grid import AXIS_NAMES, AXIS_RADIUS, NODE_COUNTS, node_coordinates
+from ..fieldfiles.fieldfile import FieldFile
+from .names import output_name, shortest_text
 
 if TYPE_CHECKING:
     from numpy.typing import ArrayLike
@@ -115,9 +116,10 @@ class Inputs:
         """
         return output_grid(self.control)
 
-    def field3d(self) -> "Field3D":
-        """The whole 3D field as the converter samples it: on its grid, the Cartesian components
-        (x F_r) / r and (y F_r) / r off the axis, 0 on it (r <= 1e-12), and F_z.
+    def field3d(self) -> FieldFile:
+        """The field file the converter writes, as it samples it: on its grid, the Cartesian
+        components (x F_r) / r and (y F_r) / r off the axis, 0 on it (r <= 1e-12), and F_z, with
+        the control file's header (layout kform_3D, the output file's name as its path).
 
         Examples
         --------
@@ -135,24 +137,10 @@ class Inputs:
         with np.errstate(invalid="ignore", divide="ignore"):
             fx = np.where(off_axis, (x * f_r) / r, 0.0)
             fy = np.where(off_axis, (y * f_r) / r, 0.0)
-        return Field3D(self.kind, axes["x"][1], axes["y"][1], axes["z"][1], axes["x"][0], axes["y"][0],
-                       axes["z"][0], fx, fy, f_z)
-
-
-@dataclass
-class Field3D:
-    """A 3D field on the output grid: components indexed [i, j, k] like a field file's."""
-
-    kind: str
-    x_grid: np.ndarray
-    y_grid: np.ndarray
-    z_grid: np.ndarray
-    xmws: Tuple[float, float]
-    ymws: Tuple[float, float]
-    zmws: Tuple[float, float]
-    Fx: np.ndarray
-    Fy: np.ndarray
-    Fz: np.ndarray
+        c = self.control
+        return FieldFile(output_name(c["kfile_num"]), c["kform_3D"], self.kind, axes["x"][1], axes["y"][1],
+                         axes["z"][1], axes["x"][0], axes["y"][0], axes["z"][0], (c["ksym_x"], c["ksym_y"], c["ksym_z"]),
+                         c["d_elm"], c["aper"], fx, fy, f_z)
 
 
 def _stencil(node, x):
@@ -175,8 +163,8 @@ def _stencil(node, x):
 def output_grid(control) -> Dict[str, Tuple[Tuple[float, float], np.ndarray]]:
     """The converter's output grid from aper, d_elm and the symmetry flags."""
     axes = {}
-    for axis, half, flag, n in (("x", control["aper"], control["ksym_x"], 25), ("y", control["aper"], control["ksym_y"], 25),
-                                ("z", control["d_elm"] / 2, control["ksym_z"], 201)):
+    for axis, half, flag, n in zip(AXIS_NAMES, (control["aper"], control["aper"], control["d_elm"] / 2),
+                                   (control["ksym_x"], control["ksym_y"], control["ksym_z"]), NODE_COUNTS):
         lower, upper = -half, half
         if flag != 0:
             lower = 0.0

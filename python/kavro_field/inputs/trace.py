@@ -18,6 +18,7 @@ from ..errors import DamagedFileError, UnreadableInputError
 from .files import output_failure, read_old
 from ..findings import INPUTS, Finding
 from .listread import Lines, Origin, ReadFailure, TextRecord, read_list, skip
+from ..fieldfiles.grid import node_coordinates, node_step
 from ..units import FIELD_KINDS, SCALE_NAMES
 from .messages import CONTROL_UNIT, OPEN_AND_READ_FAILURES, OUTPUT_UNIT, TABLE_UNIT, TABLE_UNITS
 from .names import control_location, open_name, output_name, shortest_text
@@ -213,18 +214,14 @@ def _trace(t: Trace):
         nz = 2 * nz - 1
         zmin, zmax = 2 * zmin, 2 * zmax
     with np.errstate(over="ignore", invalid="ignore"):
-        dr = (np.float64(rmax) - rmin) / float(nr - 1)
-        dz = (np.float64(zmax) - zmin) / float(nz - 1)
-        r_node = np.arange(nr, dtype=np.float64) * dr + rmin
-        z_node = np.arange(nz, dtype=np.float64) * dz + zmin
+        r_node = node_coordinates(rmin, rmax, nr)
+        z_node = node_coordinates(zmin, zmax, nz)
     t.inputs = Inputs(t.control_path, dict(c), t.table_path, kind, rmin, rmax, zmin, zmax,
                       r_node, z_node, np.ascontiguousarray(radial), np.ascontiguousarray(axial))
     axes = output_grid(c)
     for axis in ("x", "y"):
         (lower, upper), nodes = axes[axis]
-        with np.errstate(over="ignore", invalid="ignore"):
-            step = (np.float64(upper) - lower) / 24.0
-        if not math.isfinite(step):
+        if not math.isfinite(node_step(lower, upper, len(nodes))):
             return _stop(t, f" Output grid rejected: aper = {shortest_text(c['aper'])} gives a grid step that"
                             " is not finite", "aper too large for a grid step", t.origins["aper"])
     name = output_name(c["kfile_num"])
