@@ -16,7 +16,7 @@ from ..exchange.exports import metadata
 from ..fieldfiles.grid import node_coordinates
 from ..analysis.coverage import fringe_cut
 from ..atomic import write_atomically
-from ..units import FIELD_UNITS, axis_label
+from ..units import FIELD_UNITS, axis_label, scale_name
 
 if TYPE_CHECKING:
     from ..fieldfiles.layouts import FieldFile
@@ -31,7 +31,7 @@ def _table_line(inputs) -> str:
     """The conversion's table, mirror mode and scale, in one line."""
     control = inputs.control
     mode = MIRROR_MODES.get(control["kmirror_z"], "not mirrored")
-    scale = "scale_B" if inputs.kind == "B" else "scale_E"
+    scale = scale_name(control["iflag_EH"])
     return (f"table {os.path.basename(control['poisson_file'].strip())}, kmirror_z = {control['kmirror_z']}"
             f" ({mode}), {scale} = {control[scale]:g}")
 

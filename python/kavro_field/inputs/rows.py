@@ -4,14 +4,13 @@ list-directed rules, with the same values either way."""
 import numpy as np
 
 from .listread import Lines, read_list
+from .textscan import value_starts
 
 
 
 # Bytes of a table row that the plain path reads: digits, point, signs, exponent letters, blanks.
 _PLAIN = np.zeros(256, dtype=bool)
 _PLAIN[[ord(c) for c in "0123456789.+-eEdDqQ \t"]] = True
-_SEPARATES = np.zeros(256, dtype=bool)
-_SEPARATES[[9, 10, 13, 32]] = True
 _EXPONENTS = bytes.maketrans(b"dDqQ", b"eeee")
 
 
@@ -35,10 +34,7 @@ class TableRows:
         codes = np.frombuffer(src.data, dtype=np.uint8)[origin:]
         # Counted per line by where the few marked bytes are: no pass over the text by cumsum.
         bad = np.flatnonzero(~_PLAIN[codes])
-        separates = _SEPARATES[codes]
-        token_start = ~separates
-        token_start[1:] &= separates[:-1]
-        tokens = np.flatnonzero(token_start)
+        tokens = value_starts(codes)
         s, e = starts - origin, ends - origin
         self.tokens = np.searchsorted(tokens, e) - np.searchsorted(tokens, s)
         self.plain = (np.searchsorted(bad, e) == np.searchsorted(bad, s)) & (self.tokens >= 4)

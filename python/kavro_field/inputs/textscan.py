@@ -186,6 +186,21 @@ def _kinds(codes, starts, lengths):
     return kinds
 
 
+def value_starts(codes: np.ndarray) -> np.ndarray:
+    """Where each value of a text (its bytes as uint8) begins: a byte that is no separator (blank,
+    tab, CR, LF) at the start or after one.
+
+    Examples
+    --------
+    >>> value_starts(np.frombuffer(b" 1 22\\t3\\n", dtype=np.uint8)).tolist()
+    [1, 3, 6]
+    """
+    separator = _SEPARATORS[codes]
+    starts = ~separator
+    starts[1:] &= separator[:-1]
+    return np.flatnonzero(starts)
+
+
 class TextScan:
     """Positions of the lines and values of a text, and the kind of every value, found without a
     loop over its values.
@@ -217,13 +232,11 @@ class TextScan:
         self.first_line = first_line
         codes = np.frombuffer(data, dtype=np.uint8)
         separator = _SEPARATORS[codes]
-        starts_value = ~separator
-        starts_value[1:] &= separator[:-1]
         ends_value = ~separator
         ends_value[:-1] &= separator[1:]
-        self.value_starts = np.flatnonzero(starts_value)
+        self.value_starts = value_starts(codes)
         self.value_ends = np.flatnonzero(ends_value) + 1
-        del separator, starts_value, ends_value
+        del separator, ends_value
         newlines = np.flatnonzero(codes == 10)
         self.line_count = len(newlines) + (1 if data and data[-1:] != b"\n" else 0)
         # Line (from 0) of every value: the number of line ends before its first character.
