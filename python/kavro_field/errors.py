@@ -37,15 +37,45 @@ class KavroFieldError(Exception):
 
 
 class UnreadableInputError(KavroFieldError, OSError):
-    """An input that is missing, not a regular file, or that the system refuses to read."""
+    """An input that is missing, not a regular file, or that the system refuses to read.
+
+    Examples
+    --------
+    >>> import kavro_field
+    >>> try:
+    ...     kavro_field.load("examples")
+    ... except UnreadableInputError as err:
+    ...     print(err)
+    examples: is a directory, not a file
+    """
 
 
 class DamagedFileError(KavroFieldError, ValueError):
-    """A file whose content is not what its kind holds: damaged, cut short, or another kind of file."""
+    """A file whose content is not what its kind holds: damaged, cut short, or another kind of file.
+
+    Examples
+    --------
+    >>> import kavro_field
+    >>> try:
+    ...     kavro_field.load("examples/lens/lens.txt")
+    ... except DamagedFileError as err:
+    ...     print(isinstance(err, ValueError), "a field file has" in err.problem)
+    True True
+    """
 
 
 class UnwritableOutputError(KavroFieldError, OSError):
-    """An output that cannot be written (its folder, its name, the disk or a limit refuses it)."""
+    """An output that cannot be written (its folder, its name, the disk or a limit refuses it).
+
+    Examples
+    --------
+    >>> import kavro_field
+    >>> try:
+    ...     kavro_field.export_npz(kavro_field.load(field_path), "examples")
+    ... except UnwritableOutputError as err:
+    ...     print(err)
+    examples: is a directory, not a file
+    """
 
 
 # The name callers have caught since the companion had one error type.

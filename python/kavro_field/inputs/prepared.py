@@ -41,6 +41,12 @@ class Inputs:
         Node coordinates of the prepared map.
     radial, axial : numpy.ndarray
         Field components at the nodes, shape (Nr, Nz), scaled and mirrored.
+
+    Examples
+    --------
+    >>> inputs = read_inputs(example)
+    >>> inputs.kind, inputs.Nr, inputs.Nz, inputs.radial.shape
+    ('E', 51, 201, (51, 201))
     """
 
     control_path: str
