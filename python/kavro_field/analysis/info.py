@@ -3,8 +3,7 @@
 import numpy as np
 
 from ..fieldfiles.grid import AXIS_NAMES, NODE_COUNTS
-
-LAYOUT_NAMES = {0: "binary records", 1: "text, records as lines", 2: "text, one line per node"}
+from ..fieldfiles.layouts import LAYOUT_NAMES
 
 
 def summarise(f):

@@ -15,6 +15,7 @@ from typing import Any, Dict, List, Union
 import numpy as np
 
 from ..fieldfiles.grid import element_ends
+from ..fieldfiles.layouts import LAYOUT_NAMES
 from ..findings import INPUTS, Finding, group_by_code, render
 from ..inputs.messages import CONTROL_UNIT, END_OF_FILE, TABLE_UNIT, TABLE_UNITS
 from ..inputs.names import output_name
@@ -23,7 +24,6 @@ from ..inputs.prepared import MIRROR_MODES, output_grid
 from ..inputs.trace import Trace, trace
 from ..units import scale_name
 from .coverage import fringe_cut, fringe_text, reach_findings
-from .info import LAYOUT_NAMES as LAYOUTS
 # Units in the table's column headings that name the field's kind.
 _B_UNITS = re.compile(r"[(\[]\s*(T|G|Gauss|gauss|Tesla|tesla|mT|kG)\s*[)\]]")
 _E_UNITS = re.compile(r"[(\[]\s*(V/m|V/cm|V/mm|kV/cm|kV/m|kV|MV/m|MV)\s*[)\]]")
@@ -67,8 +67,8 @@ def value_lines(t: Trace) -> List[str]:
     if "kfile_num" in c:
         line("kfile_num", f"{c['kfile_num']}: the output file is {output_name(c['kfile_num'])}")
     if "kform_3D" in c:
-        line("kform_3D", f"{c['kform_3D']}: " + (f"layout {c['kform_3D']} ({LAYOUTS[c['kform_3D']]})"
-                                                 if c["kform_3D"] in LAYOUTS else "no layout: the run stops"))
+        line("kform_3D", f"{c['kform_3D']}: " + (f"layout {c['kform_3D']} ({LAYOUT_NAMES[c['kform_3D']]})"
+                                                 if c["kform_3D"] in LAYOUT_NAMES else "no layout: the run stops"))
     for axis in "xyz":
         name = f"ksym_{axis}"
         if name in c:

@@ -12,6 +12,8 @@ from .grid import AXIS_NAMES, NODE_COUNTS, node_coordinates
 from ..units import FIELD_KINDS
 from ..inputs.textscan import INTEGER, NOT_A_NUMBER, Sizes, TextScan, lines_of_statements, read_bytes
 
+# The three layouts in words.
+LAYOUT_NAMES = {0: "binary records", 1: "text, records as lines", 2: "text, one line per node"}
 NODES = NODE_COUNTS[0] * NODE_COUNTS[1] * NODE_COUNTS[2]
 END_MARK = -99
 # Data bytes of the nine records of layout 0: header, flags, x, y, z, three components, end mark.
