@@ -28,9 +28,9 @@ class _Parser(argparse.ArgumentParser):
 
 def _info(args):
     from .fieldfiles.layouts import load
-    from .analysis.info import summarise, summary_lines
-    summary = summarise(load(args.file))
-    print(json.dumps(summary) if args.json else "\n".join(summary_lines(summary)))
+    from .analysis.info import file_info, info_lines
+    info = file_info(load(args.file))
+    print(json.dumps(info) if args.json else "\n".join(info_lines(info)))
     return 0
 
 
