@@ -18,9 +18,10 @@ import numpy as np
 from .messages import (CONVERSION_ERROR, END_OF_FILE, INTERNAL_FILE, INTERNAL_UNIT, MESSAGE_TEXTS, SYNTAX_ERROR,
                        TYPE_MISMATCH)
 
-_BLANK = " \t"
+# What separates values on a line, and the letters that begin a number's exponent.
+BLANKS = " \t"
 _ENDS_VALUE = " \t,/)*"
-_EXPONENT = "eEdDqQ"
+EXPONENT_LETTERS = "eEdDqQ"
 _INT32_MIN, _INT32_MAX = -2147483648, 2147483647
 
 
@@ -146,7 +147,7 @@ def _scan_constant(t):
     mantissa = t[m0:i]
     if i == len(t):
         return negative, point, mantissa, ""
-    if t[i] not in _EXPONENT:
+    if t[i] not in EXPONENT_LETTERS:
         return None
     i += 1
     e0 = i
@@ -164,7 +165,7 @@ def _foreign(t):
     """Kinds of constant the converter never reads: quoted text, logical and complex constants."""
     if t[0] in "'\"(":
         return True
-    return len(t) > 1 and t[0] == "." and t[1].isalpha() and t[1] not in _EXPONENT
+    return len(t) > 1 and t[0] == "." and t[1].isalpha() and t[1] not in EXPONENT_LETTERS
 
 
 def constant_value(token, integer, fail):
@@ -250,7 +251,7 @@ def read_list(src: Lines, values: list, integer: List[bool]) -> Statement:
     after_comma = True  # a comma at the very start of the statement gives a null value
 
     def fail(num, why, text=None):
-        raise ReadFailure(num, src.unit, src.file, number, line.strip(_BLANK) if text is None else text, why)
+        raise ReadFailure(num, src.unit, src.file, number, line.strip(BLANKS) if text is None else text, why)
 
     def odd(code, kind, detail, text):
         st.oddities.append(oddity(code, kind, src.display, number, text, detail))
@@ -265,7 +266,7 @@ def read_list(src: Lines, values: list, integer: List[bool]) -> Statement:
         return line[start:end], end
 
     while filled < count:
-        while pos < len(line) and line[pos] in _BLANK:
+        while pos < len(line) and line[pos] in BLANKS:
             pos += 1
         if pos == len(line):
             number, line = src.take()
@@ -274,7 +275,7 @@ def read_list(src: Lines, values: list, integer: List[bool]) -> Statement:
         ch = line[pos]
         if ch == ",":
             if after_comma:
-                odd("oddity.null-value", "a null value", f"item {filled + 1} keeps its value {values[filled]!r}", line.strip(_BLANK))
+                odd("oddity.null-value", "a null value", f"item {filled + 1} keeps its value {values[filled]!r}", line.strip(BLANKS))
                 filled += 1
             after_comma = True
             pos += 1
@@ -292,7 +293,7 @@ def read_list(src: Lines, values: list, integer: List[bool]) -> Statement:
                 odd("oddity.repeat-null", f"'{token}*' without a value after it is {nulls} null value{'s' if nulls > 1 else ''}",
                     f"item"
                     f" {filled + 1}{f' .. {filled + nulls}' if nulls > 1 else ''} keep{'' if nulls > 1 else 's'}"
-                    f" {kept}", line.strip(_BLANK))
+                    f" {kept}", line.strip(BLANKS))
                 filled += nulls
                 after_comma = False
                 continue
@@ -315,11 +316,11 @@ def _rest_of_line(line, pos, token, odd):
     rest = line[pos:]
     if rest[:1] == "," and rest[1:2].isdigit():
         more = rest[1:].split()[0].split(",")[0]
-        odd("oddity.comma-in-number", "a comma inside a number", f"'{token},{more}' reads {token}; the decimal mark is a point", line.strip(_BLANK))
+        odd("oddity.comma-in-number", "a comma inside a number", f"'{token},{more}' reads {token}; the decimal mark is a point", line.strip(BLANKS))
         return
     words = rest.replace(",", " ").split()
     if words and _scan_constant(words[0]) is not None:
-        odd("oddity.second-number", "a second number after the value", f"'{words[0]}' is not read", line.strip(_BLANK))
+        odd("oddity.second-number", "a second number after the value", f"'{words[0]}' is not read", line.strip(BLANKS))
 
 
 def skip(src: Lines):

@@ -3,15 +3,16 @@ list-directed rules, with the same values either way."""
 
 import numpy as np
 
-from .listread import Lines, read_list
+from .listread import BLANKS, EXPONENT_LETTERS, Lines, read_list
 from .textscan import value_starts
 
 
 
 # Bytes of a table row that the plain path reads: digits, point, signs, exponent letters, blanks.
 _PLAIN = np.zeros(256, dtype=bool)
-_PLAIN[[ord(c) for c in "0123456789.+-eEdDqQ \t"]] = True
-_EXPONENTS = bytes.maketrans(b"dDqQ", b"eeee")
+_PLAIN[[ord(c) for c in "0123456789.+-" + EXPONENT_LETTERS + BLANKS]] = True
+# The exponent letters as numpy reads them.
+_EXPONENTS = bytes.maketrans(EXPONENT_LETTERS.encode(), b"e" * len(EXPONENT_LETTERS))
 
 
 class TableRows:
