@@ -41,12 +41,9 @@ class UnreadableInputError(KavroFieldError, OSError):
 
     Examples
     --------
-    >>> import kavro_field
-    >>> try:
-    ...     kavro_field.load("examples")
-    ... except UnreadableInputError as err:
-    ...     print(err)
-    examples: is a directory, not a file
+    >>> err = UnreadableInputError("table.txt", "cannot be read: Permission denied")
+    >>> isinstance(err, OSError), err.path
+    (True, 'table.txt')
     """
 
 
@@ -55,12 +52,14 @@ class DamagedFileError(KavroFieldError, ValueError):
 
     Examples
     --------
-    >>> import kavro_field
+    >>> from kavro_field import load
+    >>> caught = None
     >>> try:
-    ...     kavro_field.load("examples/lens/lens.txt")
-    ... except DamagedFileError as err:
-    ...     print(isinstance(err, ValueError), "a field file has" in err.problem)
-    True True
+    ...     load("examples/lens/lens.txt")  # a table, not a field file
+    ... except ValueError as err:  # as a reader's callers expect
+    ...     caught = err
+    >>> type(caught).__name__, "a field file has" in caught.problem
+    ('DamagedFileError', True)
     """
 
 
@@ -69,12 +68,8 @@ class UnwritableOutputError(KavroFieldError, OSError):
 
     Examples
     --------
-    >>> import kavro_field
-    >>> try:
-    ...     kavro_field.export_npz(kavro_field.load(field_path), "examples")
-    ... except UnwritableOutputError as err:
-    ...     print(err)
-    examples: is a directory, not a file
+    >>> str(UnwritableOutputError("out.npz", "cannot be written: No space left on device"))
+    'out.npz: cannot be written: No space left on device'
     """
 
 
