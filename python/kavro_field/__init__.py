@@ -9,29 +9,36 @@ The public API:
   the control values, the prepared map, `at(r, z)` (the converter's 3 x 3 approximation).
 - `export_npz`, `export_vti` and `export_openpmd` write the field with its header, units and
   provenance; `figure` builds the logbook figure (a matplotlib Figure), `save_plot` writes it.
-- `FieldFileError` is raised for an input that cannot be read or an output that cannot be
-  written.
+- `KavroFieldError` (also known as `FieldFileError`) is raised for an input that cannot be read
+  (`UnreadableInputError`), a damaged or foreign file (`DamagedFileError`) or an output that
+  cannot be written (`UnwritableOutputError`).
 
 The command line is `kavro_field.cli` (`kavro-field`, `python3 -m kavro_field`).
 
 Examples
 --------
 >>> import kavro_field
->>> f = kavro_field.load("eh_EMS.#01")                          # doctest: +SKIP
->>> f.at([0.0, 0.5], 0.0, 2.0)                                   # doctest: +SKIP
->>> z, fx, fy, fz = f.on_axis()                                  # doctest: +SKIP
->>> f_r, f_z = kavro_field.read_inputs(".").at(0.5, 2.0)         # doctest: +SKIP
->>> kavro_field.export_openpmd(f, "lens.h5", "cm", "V/cm", "E")  # doctest: +SKIP
+>>> f = kavro_field.load(field_path)
+>>> f.at([0.0, 0.5], 0.0, 2.0)
+array([[  0.        ,   5.00457657],
+       [  0.        ,   0.        ],
+       [235.616148  , 245.73839525]])
+>>> z, fx, fy, fz = f.on_axis()
+>>> f_r, f_z = kavro_field.read_inputs(example).at(0.5, 2.0)
+>>> kavro_field.export_openpmd(f, "lens.h5", "cm", "V/cm", "E")
 """
 
 from ._version import __version__
-from .errors import FieldFileError
-from .exports import export_npz, export_vti
-from .fieldfile import OnAxis
-from .inputs import read_inputs
-from .layouts import FieldFile, load
-from .openpmd import export_openpmd
-from .plots import figure, save_plot
+from .errors import DamagedFileError, FieldFileError, KavroFieldError, UnreadableInputError, UnwritableOutputError
+from .exchange.exports import export_npz, export_vti
+from .exchange.openpmd import export_openpmd
+from .fieldfiles.fieldfile import OnAxis
+from .fieldfiles.layouts import FieldFile, load
+from .figures.plots import figure, save_plot
+from .findings import Finding
+from .inputs.prepared import Inputs
+from .inputs.trace import read_inputs
 
-__all__ = ["FieldFile", "FieldFileError", "OnAxis", "export_npz", "export_openpmd", "export_vti", "figure",
+__all__ = ["DamagedFileError", "FieldFile", "FieldFileError", "Finding", "Inputs", "KavroFieldError", "OnAxis",
+           "UnreadableInputError", "UnwritableOutputError", "export_npz", "export_openpmd", "export_vti", "figure",
            "load", "read_inputs", "save_plot", "__version__"]

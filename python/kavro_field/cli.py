@@ -12,7 +12,7 @@ import sys
 import traceback
 
 from ._version import __version__
-from .errors import FieldFileError
+from .errors import KavroFieldError
 from .units import LENGTH_UNITS
 
 PROGRAM = "kavro-field"
@@ -27,53 +27,60 @@ class _Parser(argparse.ArgumentParser):
 
 
 def _info(args):
-    from .layouts import load
-    from .summary import summarise, summary_lines
-    summary = summarise(load(args.file))
-    print(json.dumps(summary) if args.json else "\n".join(summary_lines(summary)))
+    from .fieldfiles.layouts import load
+    from .analysis.info import file_info, info_lines
+    info = file_info(load(args.file))
+    print(json.dumps(info) if args.json else "\n".join(info_lines(info)))
     return 0
 
 
 def _check(args):
-    from .checks import check_file
-    from .layouts import load
+    from .analysis.checks import check_file
+    from .fieldfiles.layouts import load
+    from .findings import render
     f = load(args.file)
     notes = []
     if args.control:
-        from .crosscheck import check_with_control
+        from .analysis.crosscheck import check_with_control
         findings, notes = check_with_control(f, args.control)
     else:
         findings = check_file(f)
+    if args.json:
+        print(json.dumps({"file": args.file, "findings": [finding.as_dict() for finding in findings],
+                          "notes": notes}))
+        return 1 if findings else 0
     for note in notes:
         print(note)
     for finding in findings:
-        print(finding)
+        print(render(finding))
     print(f"{args.file}: {len(findings)} finding{'' if len(findings) == 1 else 's'}" if findings
           else f"{args.file}: no findings")
     return 1 if findings else 0
 
 
 def _lint(args):
-    from .lint import lint
+    from .analysis.lint import lint, lint_lines
     report = lint(args.control)
     if args.json:
-        print(json.dumps({key: report[key] for key in ("converter", "control", "warnings")}))
+        data = {key: report[key] for key in ("converter", "control")}
+        data["warnings"] = [warning.as_dict() for warning in report["warnings"]]
+        print(json.dumps(data))
     else:
-        print("\n".join(report["lines"]))
+        print("\n".join(lint_lines(report)))
     return 2 if report["unreadable"] else 1 if report["warnings"] else 0
 
 
 def _summary(args):
-    from .layouts import load
-    from .physics import summarise_axis, summary_lines
+    from .fieldfiles.layouts import load
+    from .analysis.axis import summarise_axis, summary_lines
     s = summarise_axis(load(args.file), args.length_unit, args.field_unit, args.momentum, args.frequency, args.control)
     print(json.dumps(s) if args.json else "\n".join(summary_lines(s)))
     return 0
 
 
 def _plot(args):
-    from .layouts import load
-    from .plots import save_plot
+    from .fieldfiles.layouts import load
+    from .figures.plots import save_plot
     f = load(args.file)
     kind, inputs = _kind_and_inputs(args, f, need_inputs=True)
     out = args.output or f"{args.file}.png"
@@ -89,7 +96,7 @@ def _kind_and_inputs(args, f, need_inputs=False):
     kinds = {"the file": f.kind, "--kind": args.kind}
     inputs = None
     if args.control:
-        from .inputs import read_inputs
+        from .inputs.trace import read_inputs
         inputs = read_inputs(args.control)
         kinds["the control file"] = inputs.kind
     stated = {source: kind for source, kind in kinds.items() if kind}
@@ -103,8 +110,8 @@ def _kind_and_inputs(args, f, need_inputs=False):
 
 
 def _diff(args):
-    from .diff import compare, difference_lines, header_differences
-    from .layouts import load
+    from .analysis.diff import compare, difference_lines, header_differences
+    from .fieldfiles.layouts import load
     a, b = load(args.a), load(args.b)
     header = header_differences(a, b, args.rtol)
     rows = compare(a, b, args.rtol)
@@ -115,8 +122,8 @@ def _diff(args):
 
 
 def _export(args):
-    from .exports import export_npz, export_vti
-    from .layouts import load
+    from .exchange.exports import export_npz, export_vti
+    from .fieldfiles.layouts import load
     f = load(args.file)
     kind, _ = _kind_and_inputs(args, f)
     if args.frequency is not None and not 0.0 < args.frequency < math.inf:
@@ -124,7 +131,7 @@ def _export(args):
     units = {"length_unit": args.length_unit, "field_unit": args.field_unit, "kind": kind,
              "frequency": args.frequency}
     if args.openpmd:
-        from .openpmd import export_openpmd
+        from .exchange.openpmd import export_openpmd
         missing = [option for option, value in (("--length-unit", args.length_unit),
                                                 ("--field-unit", args.field_unit)) if value is None]
         if kind is None:
@@ -150,7 +157,7 @@ def _unit_options(command):
 
 def parser():
     """The argument parser of all subcommands."""
-    from .diff import DEFAULT_RTOL
+    from .analysis.diff import DEFAULT_RTOL
     top = _Parser(prog=PROGRAM, description="Read, check, plot, compare and export the converter's field files.")
     top.add_argument("--version", action="version", version=f"{PROGRAM} {__version__}")
     sub = top.add_subparsers(dest="command", required=True, parser_class=_Parser)
@@ -165,6 +172,7 @@ def parser():
     check.add_argument("--control", metavar="CONTROL_FILE",
                        help="control file of the conversion (or its folder): rebuild the field from its table and"
                             " compare every node; judge the map as lint does")
+    check.add_argument("--json", action="store_true", help="one JSON object: the findings as data")
     check.set_defaults(run=_check)
 
     lint = sub.add_parser("lint", help="what the converter will make of a control file and its table; exit 1 with"
@@ -251,6 +259,9 @@ def main(argv=None):
     >>> main(["info", "/"])
     2
     """
+    if argv is None:  # run as a program: matplotlib's cache folder chosen before it is imported
+        from .figures import mplcache
+        mplcache.prepare_for_command_line()
     # Output cut short by a closed pipe (`| head`) ends the run quietly, as it would a C tool.
     signal.signal(signal.SIGPIPE, signal.SIG_DFL)
     # File names that are not text in the output's encoding are shown escaped, not refused; where
@@ -265,7 +276,7 @@ def main(argv=None):
         if sys.stdout is not None:  # None when the process started with it closed
             sys.stdout.flush()
         return status
-    except FieldFileError as err:
+    except KavroFieldError as err:
         return _fail(err, 2)
     except MemoryError:
         return _fail("out of memory: reading and checking a field file takes about 150 MB; allow more", 3)

@@ -1,7 +1,13 @@
-"""The one error type of the companion: a file it cannot read (or write)."""
+"""The companion's errors, by cause: an input it cannot read, a file that is damaged or not a field
+file, an output it cannot write. All derive from `KavroFieldError`, which the command line turns
+into one line and exit status 2; each also derives from the builtin a reader's caller expects
+(OSError for what the system refuses, ValueError for content)."""
+
+import os
+from typing import Union
 
 
-class FieldFileError(Exception):
+class KavroFieldError(Exception):
     """A field file, control file or table that cannot be read, or an output that cannot be written.
 
     Parameters
@@ -13,14 +19,59 @@ class FieldFileError(Exception):
 
     Examples
     --------
+    >>> import kavro_field
     >>> try:
-    ...     kavro_field.load("missing.dat")
-    ... except FieldFileError as err:
-    ...     print(err.path)
-    missing.dat
+    ...     kavro_field.load("no such file.dat")
+    ... except KavroFieldError as err:
+    ...     print(err.path, "|", type(err).__name__, "|", isinstance(err, OSError))
+    no such file.dat | UnreadableInputError | True
     """
 
-    def __init__(self, path, problem):
+    def __init__(self, path: Union[str, "os.PathLike[str]"], problem: str) -> None:
         self.path = str(path)
         self.problem = problem
         super().__init__(f"{self.path}: {problem}")
+
+    def __str__(self) -> str:
+        return f"{self.path}: {self.problem}"
+
+
+class UnreadableInputError(KavroFieldError, OSError):
+    """An input that is missing, not a regular file, or that the system refuses to read.
+
+    Examples
+    --------
+    >>> err = UnreadableInputError("table.txt", "cannot be read: Permission denied")
+    >>> isinstance(err, OSError), err.path
+    (True, 'table.txt')
+    """
+
+
+class DamagedFileError(KavroFieldError, ValueError):
+    """A file whose content is not what its kind holds: damaged, cut short, or another kind of file.
+
+    Examples
+    --------
+    >>> from kavro_field import load
+    >>> caught = None
+    >>> try:
+    ...     load("examples/lens/lens.txt")  # a table, not a field file
+    ... except ValueError as err:  # as a reader's callers expect
+    ...     caught = err
+    >>> type(caught).__name__, "a field file has" in caught.problem
+    ('DamagedFileError', True)
+    """
+
+
+class UnwritableOutputError(KavroFieldError, OSError):
+    """An output that cannot be written (its folder, its name, the disk or a limit refuses it).
+
+    Examples
+    --------
+    >>> str(UnwritableOutputError("out.npz", "cannot be written: No space left on device"))
+    'out.npz: cannot be written: No space left on device'
+    """
+
+
+# The name callers have caught since the companion had one error type.
+FieldFileError = KavroFieldError

@@ -4,7 +4,35 @@ The converter copies lengths and field values from the table unchanged (times th
 scale), so only the user knows them; the commands that label axes or convert to SI ask for them.
 """
 
-from typing import Optional
+from typing import Any, Optional
+
+# The field kind of each value of the control file's iflag_EH (and of a layout-2 file's flag),
+# and the control value that scales it.
+FIELD_KINDS = {0: "E", 1: "B"}
+SCALE_NAMES = {0: "scale_E", 1: "scale_B"}
+
+
+def field_kind(iflag_EH: Any) -> Optional[str]:
+    """The field kind a field-type flag names: "E" for 0, "B" for 1, None for any other value.
+
+    Examples
+    --------
+    >>> field_kind(0), field_kind(1), field_kind(2)
+    ('E', 'B', None)
+    """
+    return FIELD_KINDS.get(iflag_EH)
+
+
+def scale_name(iflag_EH: Any) -> Optional[str]:
+    """The control value that scales the table of a field-type flag, None for no field type.
+
+    Examples
+    --------
+    >>> scale_name(0), scale_name(1), scale_name(-1)
+    ('scale_E', 'scale_B', None)
+    """
+    return SCALE_NAMES.get(iflag_EH)
+
 
 # Metres per length unit.
 LENGTH_UNITS = {"m": 1.0, "cm": 1e-2, "mm": 1e-3}

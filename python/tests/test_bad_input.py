@@ -13,7 +13,7 @@ from hypothesis import HealthCheck, event, given, settings, strategies as st
 
 import kavro_field
 from kavro_field.cli import main
-from kavro_field.textscan import INTEGER, NOT_A_NUMBER, REAL, WORD, TextScan
+from kavro_field.inputs.textscan import INTEGER, NOT_A_NUMBER, REAL, WORD, TextScan
 
 LAUNCHER = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "kavro-field")
 # KAVRO_FIELD_FUZZ_EXAMPLES=3000 for a long run, with check and plot (KAVRO_FIELD_FUZZ_COMMANDS to choose).
@@ -187,7 +187,7 @@ def test_diff_compares_headers_and_counts_nan(example_files, tmp_path, capsys, l
 def test_an_unexpected_error_is_one_line_and_status_3(monkeypatch, capsys, failure, debug, start):
     def fail(path):
         raise failure
-    monkeypatch.setattr(kavro_field.layouts, "load", fail)
+    monkeypatch.setattr(kavro_field.fieldfiles.layouts, "load", fail)
     monkeypatch.setenv("KAVRO_FIELD_DEBUG", debug)
     assert main(["info", "any"]) == 3
     err = capsys.readouterr().err

@@ -1,5 +1,6 @@
 """`check` passes clean conversions of analytic fields and finds each seeded fault."""
 
+import json
 import math
 import os
 import re
@@ -8,6 +9,7 @@ import numpy as np
 import pytest
 
 import analytic
+import kavro_field
 from kavro_field.cli import main
 
 # Whole tables and half tables mirrored with the mode of their parity, with and without the
@@ -18,6 +20,12 @@ CLEAN = [(name, half, ksym) for name in analytic.FIELDS for half in (0, 1, -1) f
 def _check(capsys, path, *options):
     status = main(["check", path, *options])
     return status, capsys.readouterr().out
+
+
+def _findings(capsys, path, *options):
+    """Exit status and the findings of `check --json`, by code."""
+    status = main(["check", path, "--json", *options])
+    return status, json.loads(capsys.readouterr().out)["findings"]
 
 
 @pytest.mark.parametrize("name, half, ksym", CLEAN)
@@ -31,12 +39,13 @@ def test_clean_conversion_has_no_findings(conversion, capsys, name, half, ksym):
 @pytest.mark.parametrize("half", [1, -1])
 def test_wrong_mirror_mode_is_a_jump_across_z_0(conversion, capsys, name, half):
     wrong = half * (3 - analytic.FIELDS[name].parity)
-    status, out = _check(capsys, conversion(name, half, wrong))
-    jumps = [line for line in out.splitlines() if line.startswith("continuity:") and "along z" in line]
-    assert status == 1 and jumps, out
+    path = conversion(name, half, wrong)
+    status, findings = _findings(capsys, path)
+    jumps = [f for f in findings if f["code"] == "continuity" and f["data"]["along"] == "z"]
+    assert status == 1 and jumps, findings
     # The jump lies next to the mirror plane, within the few grid steps of one map cell.
-    z = [abs(float(re.search(r"z = (\S+) \(node", line).group(1))) for line in jumps]
-    assert min(z) < analytic.FIELDS[name].half_length / 4
+    z_grid = kavro_field.load(path).z_grid
+    assert min(abs(z_grid[f["node"][2]]) for f in jumps) < analytic.FIELDS[name].half_length / 4
 
 
 def _rewrite_in_loop_order(path, order):
@@ -51,26 +60,25 @@ def _rewrite_in_loop_order(path, order):
     return bytes(data)
 
 
-@pytest.mark.parametrize("name, order, finding", [
-    ("lens", (2, 1, 0), "radial:"), ("solenoid", (1, 0, 2), "radial:"), ("pillbox", (2, 1, 0), "symmetry:")])
-def test_arrays_in_another_loop_order_fail_the_structure_checks(conversion, capsys, tmp_path, name, order, finding):
+@pytest.mark.parametrize("name, order, code", [
+    ("lens", (2, 1, 0), "radial"), ("solenoid", (1, 0, 2), "radial"), ("pillbox", (2, 1, 0), "symmetry")])
+def test_arrays_in_another_loop_order_fail_the_structure_checks(conversion, capsys, tmp_path, name, order, code):
     damaged = tmp_path / "reordered"
     damaged.write_bytes(_rewrite_in_loop_order(conversion(name), order))
-    status, out = _check(capsys, str(damaged))
-    assert status == 1 and finding in out, out
+    status, findings = _findings(capsys, str(damaged))
+    assert status == 1 and code in [f["code"] for f in findings], findings
 
 
-@pytest.mark.parametrize("name, control, finding, fits", [
-    ("lens", {"aper": 1.9}, "beyond the map's radius", lambda f: f.r_max / math.sqrt(2)),
-    ("solenoid", {"d_elm": 14.0}, "beyond the map's ends", lambda f: 2 * f.half_length),
+@pytest.mark.parametrize("name, control, code, fits", [
+    ("lens", {"aper": 1.9}, "coverage.radius", lambda f: f.r_max / math.sqrt(2)),
+    ("solenoid", {"d_elm": 14.0}, "coverage.ends", lambda f: 2 * f.half_length),
 ])
-def test_grid_outside_the_map_is_reported_with_the_size_that_fits(conversion, capsys, name, control, finding, fits):
+def test_grid_outside_the_map_is_reported_with_the_size_that_fits(conversion, capsys, name, control, code, fits):
     path = conversion(name, **control)
-    status, out = _check(capsys, path, "--control", os.path.dirname(path))
-    line = next(line for line in out.splitlines() if finding in line)
+    status, findings = _findings(capsys, path, "--control", os.path.dirname(path))
     # One finding for the one cause: not also the zero field, jumps or divergence it makes.
-    assert status == 1 and out.splitlines()[-1].endswith(": 1 finding"), out
-    fit = float(re.search(r"up to (\S+) fits", line).group(1))
+    assert status == 1 and [f["code"] for f in findings] == [code], findings
+    fit = findings[0]["data"]["fits"]
     assert fits(analytic.FIELDS[name]) * (1 - 1e-5) <= fit <= fits(analytic.FIELDS[name])
     key = next(iter(control))
     path = conversion(name, **{key: fit})
@@ -81,8 +89,8 @@ def test_grid_outside_the_map_is_reported_with_the_size_that_fits(conversion, ca
 def test_control_of_another_conversion_is_a_finding(conversion, capsys):
     path = conversion("lens", kform_3D=2)
     other = os.path.dirname(conversion("lens", aper=1.9))
-    status, out = _check(capsys, path, "--control", other)
-    assert status == 1 and "control: the file's x runs from" in out
+    status, findings = _findings(capsys, path, "--control", other)
+    assert status == 1 and ("control.grid", "x") in [(f["code"], f["data"].get("along")) for f in findings]
 
 
 def _edited(path, tmp_path, edit):
@@ -111,6 +119,6 @@ def test_rebuild_finds_edited_nodes_and_passes_every_layout(conversion, capsys, 
     path = conversion("lens", kform_3D=layout)
     if edit is not None:
         path = _edited(path, tmp_path, edit)
-    status, out = _check(capsys, path, "--control", os.path.dirname(conversion("lens", kform_3D=layout)))
-    rebuild = [line for line in out.splitlines() if line.startswith("rebuild:")]
-    assert (status, len(rebuild)) == ((0, 0) if edit is None else (1, 1)), out
+    status, findings = _findings(capsys, path, "--control", os.path.dirname(conversion("lens", kform_3D=layout)))
+    rebuild = [f for f in findings if f["code"] == "rebuild"]
+    assert (status, len(rebuild)) == ((0, 0) if edit is None else (1, 1)), findings

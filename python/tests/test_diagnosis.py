@@ -10,9 +10,10 @@ import numpy as np
 import pytest
 
 import analytic
-from kavro_field import diagnosis
-from kavro_field.inputs import output_grid, trace
-from kavro_field.layouts import load
+from kavro_field.analysis import diagnosis
+from kavro_field.inputs import trace
+from kavro_field.inputs.prepared import output_grid
+from kavro_field.fieldfiles.layouts import load
 
 GAUSS = analytic.FIELDS["gaussian"]
 

@@ -13,7 +13,7 @@ import pytest
 
 import kavro_field
 from kavro_field.cli import main
-from kavro_field.plots import figure
+from kavro_field.figures.plots import figure
 
 
 def _texts(fig):

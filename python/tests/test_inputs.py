@@ -8,9 +8,10 @@ import numpy as np
 import pytest
 
 from conftest import SOURCE_DIR
-from kavro_field.inputs import read_inputs, shortest_text, trace
-from kavro_field.layouts import load
-from kavro_field.listread import Lines, ReadFailure, read_list
+from kavro_field.inputs import read_inputs, trace
+from kavro_field.inputs.names import shortest_text
+from kavro_field.fieldfiles.layouts import load
+from kavro_field.inputs.listread import Lines, ReadFailure, read_list
 
 _ESCAPE = re.compile(r"\\(x[0-9a-fA-F]{2}|.)")
 

@@ -97,30 +97,30 @@ def _inputs(folder, field, half=0, kmirror_z=0, edits=(), **control):
 CONTROL, TABLE = "poisson_to_kavro.dat", "table.txt"
 HEADINGS = (TABLE, "R  Z  Fr  Fz", "R(cm)  Z(cm)  Br(T)  Bz(T)")
 # name: field, half, kmirror_z, control values, edits of the mistake, edits of the clean version,
-# what lint says, what check --control says (None: no file to check).
+# the code of lint's warning, the code of check --control's finding (None: no file to check).
 MISTAKES = {
     "half table on the wrong side": ("gaussian", -1, 2, {}, [], [(CONTROL, "2 kmirror_z", "-2 kmirror_z")],
-                                     "lands on the mirror plane", "lands on the mirror plane"),
+                                     "mirror.side", "mirror.side"),
     "comma in the scale": ("lens", 0, 0, {}, [(CONTROL, "1000.0\n", "1,5\n")], [(CONTROL, "1000.0\n", "1.5\n")],
-                           "a comma inside a number: '1,5' reads 1", "a comma inside a number"),
+                           "oddity.comma-in-number", "oddity.comma-in-number"),
     "z intervals off by one": ("lens", 0, 0, {}, [(TABLE, "24  96", "24  95")], [],
-                               "rows are dropped and z is stretched by 1.05%", "z is stretched"),
+                               "table.z-count", "table.z-count"),
     "r intervals off by one": ("lens", 0, 0, {}, [(TABLE, "24  96", "23  96")], [],
-                               "the map's r is scrambled", "the map's r is scrambled"),
+                               "table.r-count", "table.r-count"),
     "element shorter than its fringe": ("gaussian", 0, 0, {"d_elm": 3.0}, [], [(CONTROL, "3.0\n", "10.0\n")],
-                                        "shorter than its fringe field", "shorter than its fringe field"),
+                                        "fringe", "fringe"),
     "magnetic table read as E": ("gaussian", 0, 0, {}, [HEADINGS, (CONTROL, "1 iflag_EH", "0 iflag_EH")], [HEADINGS],
-                                 "the columns are in T, a magnetic unit", "the columns are in T"),
+                                 "kind.units", "kind.units"),
     "negative aperture": ("lens", 0, 0, {"aper": -1.0}, [], [(CONTROL, "-1.0\n", "1.0\n")],
-                          "the grid runs backwards in x and y", "the grid runs backwards"),
+                          "control.aper", "grid.backwards"),
     "scale overflowing to Inf": ("lens", 0, 0, {}, [(CONTROL, "1000.0\n", "1e308\n")], [],
-                                 "Inf or NaN after scaling", "finite: "),
+                                 "finite.map", "finite.field"),
     "null mirror mode": ("gaussian", 1, 2, {}, [(CONTROL, "2 kmirror_z", ",2 kmirror_z")], [],
-                         "a null value: item 1 keeps its value 0", "a null value"),
+                         "oddity.null-value", "oddity.null-value"),
     "null symmetry flags": ("lens", 0, 0, {}, [(CONTROL, "0 0 0\n", "2* 1\n")], [],
-                            "'2*' without a value after it is 2 null values", "null values"),
+                            "oddity.repeat-null", "oddity.repeat-null"),
     "tab after the table's name": ("lens", 0, 0, {}, [(CONTROL, "table.txt\n", "table.txt\t\n")], [],
-                                   "the table name holds a control character", None),
+                                   "oddity.control-character", None),
 }
 
 
@@ -131,17 +131,17 @@ def test_each_mistake_is_named_and_its_clean_version_passes(tmp_path, capsys, na
     for folder, edits, warned in ((tmp_path / "mistake", mistake, True), (tmp_path / "clean", clean, False)):
         converted = _inputs(str(folder), field, half, kmirror_z, edits, **control) == 0
         status, report = _lint_json(capsys, folder)
-        messages = [w["message"] for w in report["warnings"]]
-        assert (status, any(lint_says in m for m in messages)) == ((1, True) if warned else (0, False)), messages
+        codes = [w["code"] for w in report["warnings"]]
+        assert (status, lint_says in codes) == ((1, True) if warned else (0, False)), codes
         if warned:
-            warning = next(w for w in report["warnings"] if lint_says in w["message"])
-            assert warning["file"] and (warning["line"] or "grid" in warning["message"])
+            warning = next(w for w in report["warnings"] if w["code"] == lint_says)
+            assert warning["file"] and (warning["line"] or warning["code"].startswith("coverage."))
         if check_says is None:
             assert converted != warned
             continue
-        status = main(["check", str(folder / "eh_EMS.#01"), "--control", str(folder)])
-        out = capsys.readouterr().out
-        assert (status, check_says in out) == ((1, True) if warned else (0, False)), out
+        status = main(["check", str(folder / "eh_EMS.#01"), "--control", str(folder), "--json"])
+        codes = [f["code"] for f in json.loads(capsys.readouterr().out)["findings"]]
+        assert (status, check_says in codes) == ((1, True) if warned else (0, False)), codes
 
 
 def test_coarse_mesh_sampled_finely_has_only_its_fringe_finding(tmp_path, capsys):
@@ -149,6 +149,6 @@ def test_coarse_mesh_sampled_finely_has_only_its_fringe_finding(tmp_path, capsys
     are no jumps; the element cuts its fringe field, which is the one finding."""
     coarse = dataclasses.replace(analytic.FIELDS["gaussian"], r_intervals=8, z_intervals=48)
     assert _inputs(str(tmp_path), coarse, d_elm=2.0) == 0
-    status = main(["check", str(tmp_path / "eh_EMS.#01")])
-    findings = [line for line in capsys.readouterr().out.splitlines()[:-1] if not line.startswith("note:")]
-    assert status == 1 and [line.split(":")[0] for line in findings] == ["fringe"], findings
+    status = main(["check", str(tmp_path / "eh_EMS.#01"), "--json"])
+    findings = json.loads(capsys.readouterr().out)["findings"]
+    assert status == 1 and [f["code"] for f in findings] == ["fringe"], findings

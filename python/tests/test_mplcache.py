@@ -13,7 +13,7 @@ import tempfile
 
 import pytest
 
-from kavro_field import mplcache
+from kavro_field.figures import mplcache
 
 PACKAGE_PARENT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 NOBODY = 65534
@@ -21,7 +21,7 @@ NOBODY = 65534
 # saved to memory so that the file-size limit bears on matplotlib's cache alone.
 DRAW = """
 import io, json, os
-from kavro_field import mplcache
+from kavro_field.figures import mplcache
 choice = mplcache.prepare_for_command_line()
 from matplotlib.figure import Figure
 figure = Figure()

@@ -12,8 +12,8 @@ import pytest
 import analytic
 from conftest import SOURCE_DIR
 from kavro_field import FieldFileError, export_openpmd, load
-from kavro_field.grid import node_coordinates
-from kavro_field.openpmd_import import find_converter, import_openpmd, read_control_grid
+from kavro_field.fieldfiles.grid import node_coordinates
+from kavro_field.exchange.openpmd_import import find_converter, import_openpmd, read_control_grid
 
 h5py = pytest.importorskip("h5py")
 
@@ -239,7 +239,7 @@ def test_missing_converter_is_a_clear_error(monkeypatch):
         find_converter()
 
 
-@pytest.mark.parametrize("module", ["kavro_field.writer", "kavro_field.openpmd_import"])
+@pytest.mark.parametrize("module", ["kavro_field.fieldfiles.writer", "kavro_field.exchange.openpmd_import"])
 def test_docstring_examples_run(module):
     import doctest
     import importlib

@@ -6,8 +6,8 @@ import math
 import numpy as np
 import pytest
 
-from kavro_field.optics import OpticsInputError, cumulative_integral, optics, paraxial_optics
-from kavro_field.particles import PARTICLES, ParticleError, particle
+from kavro_field.analysis.optics import OpticsInputError, cumulative_integral, optics, paraxial_optics
+from kavro_field.analysis.particles import PARTICLES, ParticleError, particle
 
 C_LIGHT = 299_792_458.0
 

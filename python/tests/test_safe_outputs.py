@@ -8,7 +8,7 @@ import sys
 import pytest
 
 from kavro_field.errors import FieldFileError
-from kavro_field.outputs import write_atomically
+from kavro_field.atomic import write_atomically
 
 OLD = b"the previous output\n"
 
@@ -40,14 +40,14 @@ def test_a_file_size_limit_leaves_the_old_file(tmp_path):
     # Root ignores permissions but not RLIMIT_FSIZE, so this is the failed write every user can make.
     target = tmp_path / "out.bin"
     target.write_bytes(OLD)
-    script = ("import sys; from kavro_field.outputs import write_atomically\n"
+    script = ("import sys; from kavro_field.atomic import write_atomically\n"
               "write_atomically(sys.argv[1], lambda t: open(t, 'wb').write(b'x' * 100000))\n")
 
     def limit():
         resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))
     run = subprocess.run([sys.executable, "-c", script, str(target)], preexec_fn=limit, capture_output=True,
                          text=True, env=dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(__file__))))
-    assert run.returncode != 0 and "FieldFileError" in run.stderr and "File too large" in run.stderr
+    assert run.returncode != 0 and "UnwritableOutputError" in run.stderr and "File too large" in run.stderr
     assert target.read_bytes() == OLD
     assert os.listdir(tmp_path) == ["out.bin"]
 

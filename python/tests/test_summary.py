@@ -7,7 +7,7 @@ import pytest
 
 import analytic
 from kavro_field.cli import main
-from kavro_field.physics import SPEED_OF_LIGHT
+from kavro_field.analysis.axis import SPEED_OF_LIGHT
 
 _GAUSS_INTEGRAL = analytic.GAUSS_B0 * analytic.GAUSS_SIGMA * math.sqrt(2 * math.pi) * math.erf(5 / math.sqrt(2))
 _GAUSS_SQUARE = analytic.GAUSS_B0 ** 2 * analytic.GAUSS_SIGMA * math.sqrt(math.pi) * math.erf(5)

@@ -8,8 +8,8 @@ import pytest
 
 import analytic
 from kavro_field.inputs import trace
-from kavro_field.particles import PARTICLES, ParticleError, particle
-from kavro_field.table_units import table_units
+from kavro_field.analysis.particles import PARTICLES, ParticleError, particle
+from kavro_field.inputs.table_units import table_units
 
 
 def table(labels, limits_unit=""):

@@ -7,8 +7,8 @@ import pytest
 import analytic
 
 from kavro_field import load
-from kavro_field.layouts import FieldFile
-from kavro_field.physics import integrate
+from kavro_field.fieldfiles.layouts import FieldFile
+from kavro_field.analysis.axis import integrate
 
 
 def solenoid_like(x, y, z):

@@ -8,7 +8,7 @@ import pytest
 
 import analytic
 from kavro_field import load
-from kavro_field.writer import field_file_bytes, real_field, write_field_file
+from kavro_field.fieldfiles.writer import field_file_bytes, real_field, write_field_file
 
 CASES = "/work/shared/conformance/cases"
 

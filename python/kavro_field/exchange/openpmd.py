@@ -8,12 +8,15 @@ a reader following the extension multiplies by `unitSI` and gets the field in SI
 
 import datetime
 import io
-from typing import Optional
+from typing import TYPE_CHECKING, Optional
 
 import numpy as np
 
-from .outputs import write_atomically
-from .units import FIELD_UNITS, LENGTH_UNITS, UNIT_DIMENSIONS, unit_problem
+from ..atomic import write_atomically
+from ..units import FIELD_UNITS, LENGTH_UNITS, UNIT_DIMENSIONS, unit_problem
+
+if TYPE_CHECKING:
+    from ..fieldfiles.layouts import FieldFile
 
 OPENPMD_VERSION = "1.1.0"
 EXTERNAL_FIELD_PATH = "/ExternalFieldMesh/"
@@ -65,8 +68,8 @@ def openpmd_attributes(f, length_unit: str, field_unit: str, kind: Optional[str]
 
     Examples
     --------
-    >>> a = openpmd_attributes(kavro_field.load("eh_EMS.#01"), "cm", "V/cm", "E")   # doctest: +SKIP
-    >>> a["/ExternalFieldMesh/electricField/z"]["unitSI"]                        # doctest: +SKIP
+    >>> a = openpmd_attributes(kavro_field.load(field_path), "cm", "V/cm", "E")
+    >>> a["/ExternalFieldMesh/electricField/z"]["unitSI"]
     100.0
     """
     if length_unit not in LENGTH_UNITS or field_unit not in FIELD_UNITS:
@@ -106,7 +109,7 @@ def openpmd_attributes(f, length_unit: str, field_unit: str, kind: Optional[str]
     }
 
 
-def export_openpmd(f, path: str, length_unit: str, field_unit: str, kind: Optional[str] = None,
+def export_openpmd(f: "FieldFile", path: str, length_unit: str, field_unit: str, kind: Optional[str] = None,
                    frequency: Optional[float] = None) -> None:
     """Write the field as an openPMD external field mesh (HDF5).
 
@@ -123,12 +126,12 @@ def export_openpmd(f, path: str, length_unit: str, field_unit: str, kind: Option
 
     Examples
     --------
-    >>> export_openpmd(kavro_field.load("eh_EMS.#01"), "lens.h5", "cm", "V/cm", "E")   # doctest: +SKIP
-    >>> import h5py; h5py.File("lens.h5")["ExternalFieldMesh/electricField/z"].shape  # doctest: +SKIP
+    >>> export_openpmd(kavro_field.load(field_path), "lens.h5", "cm", "V/cm", "E")
+    >>> import h5py; h5py.File("lens.h5")["ExternalFieldMesh/electricField/z"].shape
     (25, 25, 201)
     """
     try:
-        import h5py
+        import h5py  # type: ignore[import]
     except ImportError as err:
         raise ImportError(H5PY_MISSING) from err
     from .exports import metadata

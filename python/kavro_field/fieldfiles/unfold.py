@@ -158,7 +158,7 @@ def unfold(f):
     --------
     A solenoid-like field stored for z >= 0 (Bx = x z, By = y z odd in z, Bz = 1 even):
 
-    >>> from kavro_field.layouts import FieldFile
+    >>> from kavro_field import FieldFile
     >>> xy, z = np.linspace(0.0, 1.0, 3), np.linspace(0.0, 2.0, 5)
     >>> x, y, zz = np.meshgrid(xy, xy, z, indexing="ij")
     >>> half = FieldFile("half", 2, "B", xy, xy, z, (0.0, 1.0), (0.0, 1.0), (0.0, 2.0), (0, 0, 1),

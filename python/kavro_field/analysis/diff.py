@@ -2,7 +2,7 @@
 
 import numpy as np
 
-from .grid import AXIS_NAMES
+from ..fieldfiles.grid import AXIS_NAMES
 
 # The text layouts keep 15 significant digits in fixed form and 16 in exponent form: a value read
 # back from text is within 5e-15 of itself relatively; twice that covers two text files.

@@ -11,9 +11,9 @@ import math
 
 import numpy as np
 
-from .errors import FieldFileError
-from .reach import axis_node
-from .units import FIELD_UNITS, LENGTH_UNITS
+from ..errors import DamagedFileError, FieldFileError
+from ..fieldfiles.grid import axis_node
+from ..units import FIELD_UNITS, LENGTH_UNITS
 
 SPEED_OF_LIGHT = 299_792_458.0  # m/s
 # Velocities at which the transit-time factor is listed, and the scan for its largest value.
@@ -120,12 +120,13 @@ def summarise_axis(f, length_unit=None, field_unit=None, momentum=None, frequenc
 
     Examples
     --------
-    >>> s = summarise_axis(load("eh_EMS.#01"), "cm", "V/cm")  # doctest: +SKIP
-    >>> s["si"]["voltage"]  # doctest: +SKIP
+    >>> s = summarise_axis(load(field_path), "cm", "V/cm")
+    >>> abs(s["si"]["voltage"]) < 1e-9  # the lens's tubes at the ends are at the same potential
+    True
     """
     node = axis_node(f.x_grid, f.y_grid)
     if node is None:
-        raise FieldFileError(f.path, "no grid node lies on the axis: the on-axis field is not in the file")
+        raise DamagedFileError(f.path, "no grid node lies on the axis: the on-axis field is not in the file")
     i, j = node
     z = f.z_grid
     axial = f.Fz[i, j, :]
@@ -138,7 +139,7 @@ def summarise_axis(f, length_unit=None, field_unit=None, momentum=None, frequenc
            "transverse_max": {"value": float(transverse[t]), "x": float(f.x_grid[t[0]]),
                               "y": float(f.y_grid[t[1]]), "z": float(f.z_grid[t[2]])}}
     if control is not None:
-        from .inputs import read_inputs
+        from ..inputs.trace import read_inputs
         inputs = read_inputs(control)
         kind = kind or inputs.kind
         out["kind"] = kind

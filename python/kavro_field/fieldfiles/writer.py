@@ -14,7 +14,7 @@ from typing import Any, Mapping, Optional, Sequence
 import numpy as np
 
 from .grid import NODE_COUNTS, node_coordinates
-from .outputs import write_atomically
+from ..atomic import write_atomically
 
 K_S_EH = 0
 END_MARK = -99

@@ -10,7 +10,7 @@ import os
 import tempfile
 from typing import Callable, Iterable
 
-from .errors import FieldFileError
+from .errors import KavroFieldError, UnwritableOutputError
 
 
 def _names_same_file(a: str, b: str) -> bool:
@@ -61,18 +61,18 @@ def write_atomically(target: str, write: Callable[[str], None], inputs: Iterable
     target = os.fspath(target)
     for source in inputs:
         if _names_same_file(target, os.fspath(source)):
-            raise FieldFileError(target, "is an input of this command; choose another output name")
+            raise UnwritableOutputError(target, "is an input of this command; choose another output name")
     if os.path.isdir(target):
-        raise FieldFileError(target, "is a directory, not a file")
+        raise UnwritableOutputError(target, "is a directory, not a file")
     if os.path.lexists(target) and not os.path.isfile(target):
         # A device or FIFO would be replaced by a plain file: /dev/null, say, for a run as root.
-        raise FieldFileError(target, "is not a regular file, which is all an output may replace")
+        raise UnwritableOutputError(target, "is not a regular file, which is all an output may replace")
     folder = os.path.dirname(os.path.abspath(target))
     mode = _mode_for(target)
     try:
         handle, temporary = tempfile.mkstemp(dir=folder, prefix=f".{os.path.basename(target)}.", suffix=".tmp")
     except OSError as err:
-        raise FieldFileError(target, f"cannot be written: {err.strerror or err}") from None
+        raise UnwritableOutputError(target, f"cannot be written: {err.strerror or err}") from None
     os.close(handle)
     try:
         write(temporary)
@@ -85,6 +85,6 @@ def write_atomically(target: str, write: Callable[[str], None], inputs: Iterable
             os.unlink(temporary)
         except OSError:
             pass
-        if isinstance(err, OSError):
-            raise FieldFileError(target, f"cannot be written: {err.strerror or err}") from None
+        if isinstance(err, OSError) and not isinstance(err, KavroFieldError):
+            raise UnwritableOutputError(target, f"cannot be written: {err.strerror or err}") from None
         raise

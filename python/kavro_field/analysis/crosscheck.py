@@ -6,10 +6,14 @@ judges it, so that a cause is named once: a grid beyond the map, a fringe cut of
 does not match its header or its mirror mode, a mesh too coarse for the approximation.
 """
 
+
 import numpy as np
 
-from .checks import (JUMP_FLOOR, _names, _where, check_file, field_scale)
-from .inputs import output_grid, sampled_trace
+from ..units import field_kind
+from ..findings import Finding, without_codes
+from .checks import JUMP_FLOOR, _names, _node, _where, check_file, field_scale
+from ..inputs.prepared import output_grid
+from ..inputs.trace import sampled_trace
 from .lint import map_warnings
 
 # Rounding of the file's layout: layout 0 holds the doubles themselves (the rebuild agrees to the
@@ -25,11 +29,13 @@ def check_grid_matches_control(f, control):
     for axis, (want, _) in output_grid(control).items():
         limits = f.limits[axis]
         if not np.allclose(want, limits, rtol=1e-12, atol=0.0):
-            findings.append(f"control: the file's {axis} runs from {limits[0]:.15g} to {limits[1]:.15g},"
-                            f" the control file's grid from {want[0]:.15g} to {want[1]:.15g}")
-    kind = {0: "E", 1: "B"}.get(control["iflag_EH"])
+            findings.append(Finding("control.grid", f"the file's {axis} runs from {limits[0]:.15g} to"
+                                    f" {limits[1]:.15g}, the control file's grid from {want[0]:.15g} to {want[1]:.15g}",
+                                    data={"along": axis}))
+    kind = field_kind(control["iflag_EH"])
     if f.kind is not None and f.kind != kind:
-        findings.append(f"control: the file holds {f.kind}, the control file converts iflag_EH = {control['iflag_EH']}")
+        findings.append(Finding("control.kind", f"the file holds {f.kind}, the control file converts iflag_EH ="
+                                f" {control['iflag_EH']}"))
     return findings
 
 
@@ -67,10 +73,10 @@ def rebuild_difference(f, rebuilt):
         agreement = "to the last bit" if worst_ulps == 0 else f"within {worst_ulps:.0f} ulps"
         return None, f"note: every node agrees with this table's conversion {agreement}"
     size, name, node, found, expected = worst
-    return (f"rebuild: {bad_total} values differ from this table's conversion beyond {rounding}, the largest"
+    return Finding("rebuild", f"{bad_total} values differ from this table's conversion beyond {rounding}, the largest"
             f" {name} = {found:.10g} where the table gives {expected:.10g} ({size / scale:.3g} of the largest |F|)"
             f" at {_where(f, node)}: the file is not this table's conversion (a stale file, another table,"
-            " a damaged or edited node)"), None
+            " a damaged or edited node)", node=_node(node), value=size / scale, data={"count": bad_total}), None
 
 
 def approximation_steps(inputs, axes):
@@ -109,7 +115,7 @@ def check_with_control(f, control):
 
     Returns
     -------
-    findings : list of str
+    findings : list of Finding
     notes : list of str
         Informational lines, each beginning with "note:".
 
@@ -120,13 +126,13 @@ def check_with_control(f, control):
 
     Examples
     --------
-    >>> findings, notes = check_with_control(load("eh_EMS.#01"), ".")  # doctest: +SKIP
+    >>> findings, notes = check_with_control(load(field_path), example)
     """
     t = sampled_trace(control)
     inputs = t.inputs
     own = check_file(f, fringe=False)
     findings = check_grid_matches_control(f, inputs.control)
-    causes = [("inputs: " + str(w).replace("warning: ", "", 1)) for w in map_warnings(t, with_oddities=True)]
+    causes = map_warnings(t, with_oddities=True)
     notes = []
     if not findings:
         difference, note = rebuild_difference(f, inputs.field3d())
@@ -136,15 +142,17 @@ def check_with_control(f, control):
     peak = max(field_scale(f), 1e-300)
     mesh = []
     if step > JUMP_FLOOR * peak and not causes:
-        mesh = [f"mesh: the table's mesh is too coarse for the 3 x 3 approximation: its value steps by up to"
-                f" {step:.4g} ({step / peak:.3g} of the largest |F|) between table cells, at r = {r:.6g}, z = {z:.6g};"
-                " a finer table (smaller steps along r and z) gives a smooth field"]
+        mesh = [Finding("mesh", f"the table's mesh is too coarse for the 3 x 3 approximation: its value steps by up"
+                                f" to {step:.4g} ({step / peak:.3g} of the largest |F|) between table cells, at"
+                                f" r = {r:.6g}, z = {z:.6g}; a finer table (smaller steps along r and z) gives a"
+                                " smooth field", value=step / peak, data={"r": r, "z": z})]
     elif step > 0 and not causes:
         notes.append(f"note: the approximation steps by up to {step / peak:.2g} of the largest |F| between table"
                      " cells, below the jump threshold")
     if causes or mesh:
         # The map's own cause stands for the jumps and the divergence it makes.
-        own = [line for line in own if not line.startswith(("continuity:", "divergence:"))]
-    if any("beyond the map" in line or "below the map" in line for line in causes):
-        own = [line for line in own if not line.startswith("zero:")]
+        own = without_codes(own, ("continuity", "divergence"))
+    if any(cause.family == "coverage" for cause in causes):
+        # Nodes beyond the map are the zero-field nodes the file holds.
+        own = without_codes(own, ("zero",))
     return own + findings + causes + mesh, notes

@@ -1,19 +1,21 @@
 """Reading the converter's field files in their three layouts, recognised by their content."""
 
 import math
-from dataclasses import dataclass
-from typing import Optional
+import os
+from typing import Union
 
 import numpy as np
 
-from .errors import FieldFileError
-from .fieldfile import FieldAccess
+from ..errors import DamagedFileError
+from .fieldfile import FieldFile
 from .grid import AXIS_NAMES, NODE_COUNTS, node_coordinates
-from .textscan import INTEGER, NOT_A_NUMBER, Sizes, TextScan, lines_of_statements, read_bytes
+from ..units import FIELD_KINDS
+from ..inputs.textscan import INTEGER, NOT_A_NUMBER, Sizes, TextScan, lines_of_statements, read_bytes
 
+# The three layouts in words.
+LAYOUT_NAMES = {0: "binary records", 1: "text, records as lines", 2: "text, one line per node"}
 NODES = NODE_COUNTS[0] * NODE_COUNTS[1] * NODE_COUNTS[2]
 END_MARK = -99
-FIELD_KINDS = {0: "E", 1: "B"}
 # Data bytes of the nine records of layout 0: header, flags, x, y, z, three components, end mark.
 RECORD_BYTES = (20, 12, 8 * 25, 8 * 25, 8 * 201, 8 * NODES, 8 * NODES, 8 * NODES, 4)
 RECORD_NAMES = ("d_elm, aper, k_s_EH", "ksym", "x_grid", "y_grid", "z_grid",
@@ -28,92 +30,7 @@ FIELD_FILE_SIZES = Sizes(((LAYOUT_0_BYTES, LAYOUT_0_BYTES), TEXT_BYTES),
                          f" {TEXT_BYTES[1]:,} bytes (layouts 1 and 2)")
 
 
-@dataclass(repr=False)
-class FieldFile(FieldAccess):
-    """Content of one field file.
-
-    Attributes
-    ----------
-    path : str
-    layout : int
-        0 (binary records), 1 or 2 (text).
-    kind : str or None
-        "E" or "B" where the file says so (layout 2), else None.
-    x_grid, y_grid, z_grid : numpy.ndarray
-        Node coordinates, 25, 25 and 201 values.
-    xmws, ymws, zmws : tuple of float
-        Lower and upper limit of each axis.
-    ksym : tuple of int
-        Symmetry flags of x, y and z as written.
-    d_elm, aper : float or None
-        Element length and aperture (None for layout 2, which does not hold them).
-    Fx, Fy, Fz : numpy.ndarray
-        Field components, float64 of shape (25, 25, 201), indexed [i, j, k].
-
-    Methods `at` (the field at any point), `on_axis` and `to_xarray`; the repr is one line.
-
-    Examples
-    --------
-    >>> f = kavro_field.load("eh_EMS.#01")                   # doctest: +SKIP
-    >>> f.Fz.shape, f.ksym                                    # doctest: +SKIP
-    ((25, 25, 201), (0, 0, 0))
-    """
-
-    path: str
-    layout: int
-    kind: Optional[str]
-    x_grid: np.ndarray
-    y_grid: np.ndarray
-    z_grid: np.ndarray
-    xmws: tuple
-    ymws: tuple
-    zmws: tuple
-    ksym: tuple
-    d_elm: Optional[float]
-    aper: Optional[float]
-    Fx: np.ndarray
-    Fy: np.ndarray
-    Fz: np.ndarray
-    # What `unfold` did to make this object (None for a file as read).
-    unfolding: Optional[object] = None
-
-    def unfold(self) -> "FieldFile":
-        """The whole element from a half (see `kavro_field.unfold.unfold`)."""
-        from .unfold import unfold
-        return unfold(self)
-
-    def on_axis_potential(self, length_unit=None, field_unit=None):
-        """V(z) = -integral E_z dz along the axis (see `kavro_field.optics.on_axis_potential`)."""
-        from .optics import on_axis_potential
-        return on_axis_potential(self, length_unit, field_unit)
-
-    @property
-    def field_name(self):
-        """"E", "B", or "field" when the layout does not say which."""
-        return self.kind or "field"
-
-    @property
-    def components(self):
-        """The three components (Fx, Fy, Fz)."""
-        return self.Fx, self.Fy, self.Fz
-
-    @property
-    def grids(self):
-        """The node coordinates (x_grid, y_grid, z_grid)."""
-        return self.x_grid, self.y_grid, self.z_grid
-
-    @property
-    def limits(self):
-        """The limit pairs by axis name."""
-        return {"x": self.xmws, "y": self.ymws, "z": self.zmws}
-
-    @property
-    def steps(self):
-        """The node spacing by axis name, from the limits as the converter spaces the nodes."""
-        return {axis: (hi - lo) / (len(grid) - 1) for (axis, (lo, hi)), grid in zip(self.limits.items(), self.grids)}
-
-
-def load(path):
+def load(path: Union[str, "os.PathLike[str]"]) -> FieldFile:
     """Read a field file of any of the three layouts.
 
     Parameters
@@ -140,7 +57,7 @@ def load(path):
     120
     >>> try:
     ...     load(short)
-    ... except FieldFileError as err:
+    ... except DamagedFileError as err:
     ...     print(err.problem.split(" (")[0])
     120 bytes, where a field file has 3,017,116 bytes
     """
@@ -151,7 +68,7 @@ def load(path):
     scan = TextScan(data)
     first_line_values = int(scan.values_per_line[0]) if scan.line_count else 0
     if first_line_values not in (1, 3) or scan.kinds[0] == NOT_A_NUMBER:
-        raise FieldFileError(
+        raise DamagedFileError(
             path, "not a field file: neither a first record of 20 bytes (layout 0) nor a first"
                   " line of 3 numbers (layout 1) or of 1 integer (layout 2)")
     if first_line_values == 3:
@@ -167,7 +84,7 @@ def _from_fortran_order(values):
 def _expect(path, where, what, found, allowed):
     if found not in allowed:
         wanted = " or ".join(str(v) for v in allowed)
-        raise FieldFileError(path, f"{where}: {what} {found} where {wanted} is expected")
+        raise DamagedFileError(path, f"{where}: {what} {found} where {wanted} is expected")
 
 
 def _check_limits(path, limits, places):
@@ -176,7 +93,7 @@ def _check_limits(path, limits, places):
     reports those files, so they must be read."""
     for axis, (lower, upper), where in zip(AXIS_NAMES, limits, places):
         if not (math.isfinite(lower) and math.isfinite(upper)):
-            raise FieldFileError(path, f"{where}: the {axis} limits {lower!r} and {upper!r} are not finite")
+            raise DamagedFileError(path, f"{where}: the {axis} limits {lower!r} and {upper!r} are not finite")
 
 
 def _load_binary(path, data):
@@ -185,23 +102,23 @@ def _load_binary(path, data):
     for number, (length, name) in enumerate(zip(RECORD_BYTES, RECORD_NAMES), start=1):
         where = f"record {number} ({name})"
         if offset + 4 > len(data):
-            raise FieldFileError(path, f"byte {offset}: the file ends where {where} should begin")
+            raise DamagedFileError(path, f"byte {offset}: the file ends where {where} should begin")
         leading = int.from_bytes(data[offset:offset + 4], "little", signed=True)
         if leading != length:
-            raise FieldFileError(
+            raise DamagedFileError(
                 path, f"byte {offset}: {where} has the length {leading} where {length} is expected")
         if offset + 8 + length > len(data):
-            raise FieldFileError(
+            raise DamagedFileError(
                 path, f"byte {len(data)}: the file ends inside {where} of {length} data bytes")
         trailing_at = offset + 4 + length
         trailing = int.from_bytes(data[trailing_at:trailing_at + 4], "little", signed=True)
         if trailing != length:
-            raise FieldFileError(
+            raise DamagedFileError(
                 path, f"byte {trailing_at}: {where} ends with the length {trailing} where {length} is expected")
         records.append(offset + 4)
         offset = trailing_at + 4
     if offset != len(data):
-        raise FieldFileError(
+        raise DamagedFileError(
             path, f"byte {offset}: {len(data) - offset} bytes after the end record, where the file should end")
 
     def reals(record, count):
@@ -230,7 +147,7 @@ def _integer(path, scan, index, what):
     """Value number `index`, which the layout writes as a 32-bit integer."""
     text = scan.value_text(index)
     if scan.kinds[index] != INTEGER or not -2**31 <= int(text) < 2**31:
-        raise FieldFileError(path, f"line {scan.line_of(index)}: {text!r} where the integer {what} is expected")
+        raise DamagedFileError(path, f"line {scan.line_of(index)}: {text!r} where the integer {what} is expected")
     return int(text)
 
 

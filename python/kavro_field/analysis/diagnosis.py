@@ -21,7 +21,7 @@ from typing import Dict, List, Mapping, Optional, Sequence, Tuple
 
 import numpy as np
 
-from .inputs import output_grid
+from ..inputs.prepared import output_grid
 
 # A field above this share of its peak at an end is not a field that has died out there.
 FRINGE_SHARE = 0.05

@@ -11,28 +11,17 @@ item written in real form.
 from dataclasses import dataclass, field
 from typing import List, Optional
 
+from ..findings import INPUTS, Finding
+
 import numpy as np
 
-# Message numbers of the converter's failure reports.
-END_OF_FILE = 24
-FILE_NOT_FOUND = 29
-OPEN_FAILURE = 30
-READ_ERROR = 39
-SYNTAX_ERROR = 59
-TYPE_MISMATCH = 61
-CONVERSION_ERROR = 64
-MESSAGE_TEXTS = {
-    9: "permission to access file denied", 24: "end-of-file during read", 29: "file not found",
-    30: "open failure", 38: "error during write", 39: "error during read",
-    43: "file name specification error", 47: "write to READONLY file",
-    59: "list-directed I/O syntax error", 61: "format/variable-type mismatch", 64: "input conversion error",
-}
-INTERNAL_UNIT = -5
-INTERNAL_FILE = "Internal List-Directed Read"
+from .messages import (CONVERSION_ERROR, END_OF_FILE, INTERNAL_FILE, INTERNAL_UNIT, MESSAGE_TEXTS, SYNTAX_ERROR,
+                       TYPE_MISMATCH)
 
-_BLANK = " \t"
+# What separates values on a line, and the letters that begin a number's exponent.
+BLANKS = " \t"
 _ENDS_VALUE = " \t,/)*"
-_EXPONENT = "eEdDqQ"
+EXPONENT_LETTERS = "eEdDqQ"
 _INT32_MIN, _INT32_MAX = -2147483648, 2147483647
 
 
@@ -42,17 +31,13 @@ class Origin:
 
     file: str
     line: int
-    text: str
+    text: Optional[str]
 
 
-@dataclass
-class Oddity:
-    """An input that reads as something other than it looks."""
-
-    file: str
-    line: int
-    text: str
-    message: str
+def oddity(code: str, kind: str, file: str, line: int, text: str, detail: str) -> Finding:
+    """The finding of an input read as something other than it looks: `kind` names it where like
+    oddities are counted, `detail` says what came of this one."""
+    return Finding(code, f"{kind}: {detail}", file, line, text, scope=INPUTS, data={"kind": kind})
 
 
 @dataclass
@@ -91,14 +76,14 @@ class Lines:
         self.display = display or file  # as the companion's messages name it
         codes = np.frombuffer(data, dtype=np.uint8)
         lf = np.flatnonzero(codes == 10)
-        starts = np.concatenate(([0], lf + 1))
-        ends = np.concatenate((lf, [len(data)]))
+        starts: np.ndarray = np.concatenate((np.zeros(1, dtype=lf.dtype), lf + 1))
+        ends: np.ndarray = np.concatenate((lf, np.full(1, len(data), dtype=lf.dtype)))
         if len(data) == 0 or data.endswith(b"\n"):
             starts, ends = starts[:-1], ends[:-1]
         cr = (ends > starts) & (ends < len(data))
         cr[cr] = codes[ends[cr] - 1] == 13
-        ends = ends - cr
-        one = np.flatnonzero(ends - starts == 1)
+        ends = ends - cr.astype(ends.dtype)
+        one: np.ndarray = np.flatnonzero(ends - starts == 1)
         ctrl_z = one[codes[starts[one]] == 26]
         count = int(ctrl_z[0]) if ctrl_z.size else len(starts)
         self.starts, self.ends = starts[:count], ends[:count]
@@ -162,7 +147,7 @@ def _scan_constant(t):
     mantissa = t[m0:i]
     if i == len(t):
         return negative, point, mantissa, ""
-    if t[i] not in _EXPONENT:
+    if t[i] not in EXPONENT_LETTERS:
         return None
     i += 1
     e0 = i
@@ -180,7 +165,7 @@ def _foreign(t):
     """Kinds of constant the converter never reads: quoted text, logical and complex constants."""
     if t[0] in "'\"(":
         return True
-    return len(t) > 1 and t[0] == "." and t[1].isalpha() and t[1] not in _EXPONENT
+    return len(t) > 1 and t[0] == "." and t[1].isalpha() and t[1] not in EXPONENT_LETTERS
 
 
 def constant_value(token, integer, fail):
@@ -226,7 +211,7 @@ class Statement:
     its value), the oddities met, and the line it ended on."""
 
     origins: List[Optional[Origin]]
-    oddities: List[Oddity] = field(default_factory=list)
+    oddities: List[Finding] = field(default_factory=list)
     last_line: int = 0
 
 
@@ -266,10 +251,10 @@ def read_list(src: Lines, values: list, integer: List[bool]) -> Statement:
     after_comma = True  # a comma at the very start of the statement gives a null value
 
     def fail(num, why, text=None):
-        raise ReadFailure(num, src.unit, src.file, number, line.strip(_BLANK) if text is None else text, why)
+        raise ReadFailure(num, src.unit, src.file, number, line.strip(BLANKS) if text is None else text, why)
 
-    def odd(message, text):
-        st.oddities.append(Oddity(src.display, number, text, message))
+    def odd(code, kind, detail, text):
+        st.oddities.append(oddity(code, kind, src.display, number, text, detail))
 
     def value_at(start):
         """The value's text from `start` to the character that ends it, and where it ends."""
@@ -281,7 +266,7 @@ def read_list(src: Lines, values: list, integer: List[bool]) -> Statement:
         return line[start:end], end
 
     while filled < count:
-        while pos < len(line) and line[pos] in _BLANK:
+        while pos < len(line) and line[pos] in BLANKS:
             pos += 1
         if pos == len(line):
             number, line = src.take()
@@ -290,7 +275,7 @@ def read_list(src: Lines, values: list, integer: List[bool]) -> Statement:
         ch = line[pos]
         if ch == ",":
             if after_comma:
-                odd(f"a null value: item {filled + 1} keeps its value {values[filled]!r}", line.strip(_BLANK))
+                odd("oddity.null-value", "a null value", f"item {filled + 1} keeps its value {values[filled]!r}", line.strip(BLANKS))
                 filled += 1
             after_comma = True
             pos += 1
@@ -305,9 +290,10 @@ def read_list(src: Lines, values: list, integer: List[bool]) -> Statement:
             if pos == len(line) or line[pos] in " \t,/":
                 nulls = min(repeat, count - filled)
                 kept = ", ".join(repr(v) for v in values[filled:filled + nulls])
-                odd(f"'{token}*' without a value after it is {nulls} null value{'s' if nulls > 1 else ''}: item"
+                odd("oddity.repeat-null", f"'{token}*' without a value after it is {nulls} null value{'s' if nulls > 1 else ''}",
+                    f"item"
                     f" {filled + 1}{f' .. {filled + nulls}' if nulls > 1 else ''} keep{'' if nulls > 1 else 's'}"
-                    f" {kept}", line.strip(_BLANK))
+                    f" {kept}", line.strip(BLANKS))
                 filled += nulls
                 after_comma = False
                 continue
@@ -316,7 +302,7 @@ def read_list(src: Lines, values: list, integer: List[bool]) -> Statement:
             values[filled] = constant_value(token, integer[filled], lambda num, why: fail(num, why, token))
             st.origins[filled] = Origin(src.display, number, token)
             if integer[filled] and _scan_constant(token)[1]:
-                odd(f"the integer item is written as a real: '{token}' reads {values[filled]}", token)
+                odd("oddity.integer-as-real", "the integer item is written as a real", f"'{token}' reads {values[filled]}", token)
             filled += 1
         after_comma = False
         if filled == count:
@@ -330,11 +316,11 @@ def _rest_of_line(line, pos, token, odd):
     rest = line[pos:]
     if rest[:1] == "," and rest[1:2].isdigit():
         more = rest[1:].split()[0].split(",")[0]
-        odd(f"a comma inside a number: '{token},{more}' reads {token}; the decimal mark is a point", line.strip(_BLANK))
+        odd("oddity.comma-in-number", "a comma inside a number", f"'{token},{more}' reads {token}; the decimal mark is a point", line.strip(BLANKS))
         return
     words = rest.replace(",", " ").split()
     if words and _scan_constant(words[0]) is not None:
-        odd(f"a second number after the value: '{words[0]}' is not read", line.strip(_BLANK))
+        odd("oddity.second-number", "a second number after the value", f"'{words[0]}' is not read", line.strip(BLANKS))
 
 
 def skip(src: Lines):

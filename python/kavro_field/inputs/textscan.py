@@ -13,7 +13,7 @@ from typing import Tuple
 
 import numpy as np
 
-from .errors import FieldFileError
+from ..errors import DamagedFileError, KavroFieldError, UnreadableInputError
 
 
 @dataclass(frozen=True)
@@ -46,8 +46,10 @@ class Sizes:
         return max(high for _, high in self.ranges)
 
 
-# Small text inputs (control files and tables) unless their reader names a tighter bound.
-SMALL_TEXT = Sizes(((0, 64 << 20),), "at most 64 MiB for a text input")
+# What the converter holds of a line at the most (it refuses a line of 64 MiB or more), and so
+# what is read of a text input (a control file or a table) at the most.
+LARGEST_TEXT_INPUT = 64 << 20
+SMALL_TEXT = Sizes(((0, LARGEST_TEXT_INPUT),), "at most 64 MiB for a text input")
 
 _KINDS = ((stat.S_ISDIR, "is a directory, not a file"), (stat.S_ISFIFO, "is a FIFO (named pipe), not a file"),
           (stat.S_ISCHR, "is a character device, not a file"), (stat.S_ISBLK, "is a block device, not a file"),
@@ -57,15 +59,15 @@ _KINDS = ((stat.S_ISDIR, "is a directory, not a file"), (stat.S_ISFIFO, "is a FI
 def _check_file(path, info, sizes):
     for test, problem in _KINDS:
         if test(info.st_mode):
-            raise FieldFileError(path, problem)
+            raise UnreadableInputError(path, problem)
     if not stat.S_ISREG(info.st_mode):
-        raise FieldFileError(path, "is not a regular file")
+        raise UnreadableInputError(path, "is not a regular file")
     _check_size(path, info.st_size, sizes)
 
 
 def _check_size(path, size, sizes):
     if not sizes.allows(size):
-        raise FieldFileError(path, f"{size:,} bytes, where {sizes.described}")
+        raise DamagedFileError(path, f"{size:,} bytes, where {sizes.described}")
 
 
 def read_bytes(path, sizes: Sizes = SMALL_TEXT) -> bytes:
@@ -87,7 +89,7 @@ def read_bytes(path, sizes: Sizes = SMALL_TEXT) -> bytes:
 
     Raises
     ------
-    FieldFileError
+    UnreadableInputError or DamagedFileError
         When the file is missing, not a regular file, of a size not allowed or not readable.
 
     Examples
@@ -95,7 +97,7 @@ def read_bytes(path, sizes: Sizes = SMALL_TEXT) -> bytes:
     >>> import tempfile
     >>> try:
     ...     read_bytes(tempfile.mkdtemp())
-    ... except FieldFileError as err:
+    ... except KavroFieldError as err:
     ...     print(err.problem)
     is a directory, not a file
     """
@@ -106,8 +108,10 @@ def read_bytes(path, sizes: Sizes = SMALL_TEXT) -> bytes:
         with os.fdopen(handle, "rb") as stream:
             _check_file(path, os.fstat(handle), sizes)
             data = stream.read(sizes.largest + 1)
+    except KavroFieldError:
+        raise
     except (OSError, ValueError) as err:
-        raise FieldFileError(path, f"cannot be read: {getattr(err, 'strerror', None) or err}") from None
+        raise UnreadableInputError(path, f"cannot be read: {getattr(err, 'strerror', None) or err}") from None
     _check_size(path, len(data), sizes)  # a file that grew or shrank while it was read
     return data
 
@@ -182,6 +186,21 @@ def _kinds(codes, starts, lengths):
     return kinds
 
 
+def value_starts(codes: np.ndarray) -> np.ndarray:
+    """Where each value of a text (its bytes as uint8) begins: a byte that is no separator (blank,
+    tab, CR, LF) at the start or after one.
+
+    Examples
+    --------
+    >>> value_starts(np.frombuffer(b" 1 22\\t3\\n", dtype=np.uint8)).tolist()
+    [1, 3, 6]
+    """
+    separator = _SEPARATORS[codes]
+    starts = ~separator
+    starts[1:] &= separator[:-1]
+    return np.flatnonzero(starts)
+
+
 class TextScan:
     """Positions of the lines and values of a text, and the kind of every value, found without a
     loop over its values.
@@ -203,7 +222,7 @@ class TextScan:
     ([2, 2], [1, 2, 3, 0])
     >>> try:
     ...     scan.numbers("f")
-    ... except FieldFileError as err:
+    ... except KavroFieldError as err:
     ...     print(err)
     f: line 2: '1_000.5' is not a number
     """
@@ -213,13 +232,11 @@ class TextScan:
         self.first_line = first_line
         codes = np.frombuffer(data, dtype=np.uint8)
         separator = _SEPARATORS[codes]
-        starts_value = ~separator
-        starts_value[1:] &= separator[:-1]
         ends_value = ~separator
         ends_value[:-1] &= separator[1:]
-        self.value_starts = np.flatnonzero(starts_value)
+        self.value_starts = value_starts(codes)
         self.value_ends = np.flatnonzero(ends_value) + 1
-        del separator, starts_value, ends_value
+        del separator, ends_value
         newlines = np.flatnonzero(codes == 10)
         self.line_count = len(newlines) + (1 if data and data[-1:] != b"\n" else 0)
         # Line (from 0) of every value: the number of line ends before its first character.
@@ -242,13 +259,13 @@ class TextScan:
         wrong = np.flatnonzero(found[:common] != expected[:common])
         if wrong.size:
             line = int(wrong[0])
-            raise FieldFileError(path, f"line {line + self.first_line}: {_values(found[line])}"
+            raise DamagedFileError(path, f"line {line + self.first_line}: {_values(found[line])}"
                                        f" where {_values(expected[line])} expected")
         if len(found) < len(expected):
-            raise FieldFileError(
+            raise DamagedFileError(
                 path, f"line {len(found) + 1}: the file ends where {len(expected)} lines are expected")
         if len(found) > len(expected):
-            raise FieldFileError(path, f"line {len(expected) + 1}: more lines after the end of the layout")
+            raise DamagedFileError(path, f"line {len(expected) + 1}: more lines after the end of the layout")
 
     def line_of(self, index):
         """Line number in the file of value number `index` (from 0)."""
@@ -259,13 +276,13 @@ class TextScan:
 
         Raises
         ------
-        FieldFileError
+        UnreadableInputError or DamagedFileError
             Naming the line and the text of the first value that is not a number.
         """
         bad = np.flatnonzero(self.kinds == NOT_A_NUMBER)
         if bad.size:
             index = int(bad[0])
-            raise FieldFileError(path, f"line {self.line_of(index)}: {self.value_text(index)!r} is not a number")
+            raise DamagedFileError(path, f"line {self.line_of(index)}: {self.value_text(index)!r} is not a number")
         # Every value is now one number by the grammar above, which numpy's parser reads alike.
         values = np.fromstring(self.data, dtype=np.float64, sep=" ")
         if len(values) != len(self.value_starts):

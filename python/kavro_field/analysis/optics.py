@@ -21,11 +21,12 @@ from typing import NamedTuple, Optional, Tuple
 
 import numpy as np
 
-from .errors import FieldFileError
+from ..errors import FieldFileError
 from .particles import Particle, ParticleError, particle as make_particle, positive_finite
-from .reach import FRINGE_SHARE, axis_node
-from .table_units import TABLE_FIELD_UNITS
-from .units import FIELD_UNITS, LENGTH_UNITS
+from ..fieldfiles.grid import axis_node
+from .coverage import FRINGE_SHARE
+from ..inputs.table_units import TABLE_FIELD_UNITS
+from ..units import FIELD_UNITS, LENGTH_UNITS
 
 SPEED_OF_LIGHT = 299_792_458.0  # m/s
 # The focal length is stable to this relative change between two halvings of the step.
@@ -424,7 +425,7 @@ def _whole(f):
     """The whole element where the file holds a half, with the line that says what was done."""
     if not any(f.ksym):
         return f, []
-    from .unfold import unfold
+    from ..fieldfiles.unfold import unfold
     g = unfold(f)
     return g, [g.unfolding.describe(g.kind)]
 
@@ -448,7 +449,7 @@ def on_axis_potential(f, length_unit: Optional[str] = None, field_unit: Optional
     --------
     Ez = -2 z V/cm on the axis between z = -1 and 1 cm: V = z^2 - 1 in V.
 
-    >>> from kavro_field.layouts import FieldFile
+    >>> from kavro_field import FieldFile
     >>> xy, z = np.linspace(-1.0, 1.0, 3), np.linspace(-1.0, 1.0, 201)
     >>> ez = np.broadcast_to(-2.0 * z, (3, 3, 201))
     >>> f = FieldFile("lens", 2, "E", xy, xy, z, (-1.0, 1.0), (-1.0, 1.0), (-1.0, 1.0), (0, 0, 0),
@@ -482,7 +483,7 @@ def optics(f, length_unit: Optional[str] = None, field_unit: Optional[str] = Non
     field_unit : str
         "T", "G", "kG", "mT" or "V/m", "V/cm", "kV/cm", "MV/m".
     particle : str or Particle, optional
-        A name of the catalogue (`kavro_field.particles.PARTICLES`); or give `mass` and
+        A name of the catalogue (`kavro_field.analysis.particles.PARTICLES`); or give `mass` and
         `charge`. For a magnetic field the momentum alone means a charge of +1 e.
     momentum, kinetic_energy : float
         MeV/c or MeV, one of them.
@@ -501,7 +502,7 @@ def optics(f, length_unit: Optional[str] = None, field_unit: Optional[str] = Non
     --------
     A uniform Bz of 1000 G over 20 cm, a 10 MeV/c proton: f = 1 / (k sin kL), k = qB / 2p.
 
-    >>> from kavro_field.layouts import FieldFile
+    >>> from kavro_field import FieldFile
     >>> xy, z = np.linspace(-1.0, 1.0, 3), np.linspace(-10.0, 10.0, 101)
     >>> bz = np.full((3, 3, 101), 1000.0)
     >>> f = FieldFile("solenoid", 2, "B", xy, xy, z, (-1.0, 1.0), (-1.0, 1.0), (-10.0, 10.0), (0, 0, 0),

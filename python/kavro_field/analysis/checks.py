@@ -1,7 +1,7 @@
 """Checks of a field file: the structure the converter gives every file, the physics of a real
-field (continuous, free of divergence). The checks against the control file are in `reach`.
+field (continuous, free of divergence). The checks against the control file are in `crosscheck`.
 
-Every check returns a list of findings, one readable line each. The thresholds sit between the
+Every check returns a list of findings, each with its code, node and value. The thresholds sit between the
 two kinds of file they have to tell apart: a clean conversion of a smooth field, whose only
 departures from the ideal are rounding (1e-16 of the values in layout 0, 1e-15 in the text
 layouts) and the error of the 3 x 3 quadratic approximation (about 0.1 (k h)^3 of the field for
@@ -11,10 +11,13 @@ conversion, whose departures are of the order of the field itself.
 
 import warnings
 
+from typing import Tuple
+
 import numpy as np
 
-from .grid import AXIS_NAMES, AXIS_RADIUS, node_coordinates, node_radii
-from .reach import axis_node, fringe_cut, fringe_text
+from ..findings import Finding
+from ..fieldfiles.grid import AXIS_NAMES, AXIS_RADIUS, axis_node, node_coordinates, node_radii
+from .coverage import fringe_cut, fringe_text
 
 # Grid nodes computed from the limits agree with the written ones to the last digits: 1e-12 of
 # the span leaves room for the 15 digits of the text layouts and flags any other grid.
@@ -57,6 +60,11 @@ def _where(f, node):
             f" (node [{i}, {j}, {k}])")
 
 
+def _node(node) -> Tuple[int, int, int]:
+    i, j, k = (int(n) for n in node)
+    return i, j, k
+
+
 def _names(f):
     prefix = f.kind or "F"
     return [prefix + axis for axis in AXIS_NAMES]
@@ -75,16 +83,18 @@ def check_grid(f):
         off = np.abs(grid - expected)
         worst = int(np.argmax(off))
         if off[worst] > GRID_TOLERANCE * max(abs(lower), abs(upper), np.finfo(float).tiny):
-            findings.append(f"grid {axis}: node {worst} at {grid[worst]:.15g} lies {off[worst]:.3g} off the"
-                            f" uniform grid of {len(grid)} nodes from {lower:.15g} to {upper:.15g}")
+            findings.append(Finding("grid.nodes", f"node {worst} at {grid[worst]:.15g} lies {off[worst]:.3g} off the"
+                                    f" uniform grid of {len(grid)} nodes from {lower:.15g} to {upper:.15g}",
+                                    value=float(off[worst]), data={"axis": axis, "index": worst}))
         if upper < lower:
-            findings.append(f"grid {axis}: the grid runs backwards, from {lower:.15g} to {upper:.15g}: aper or d_elm"
-                            " is negative")
+            findings.append(Finding("grid.backwards", f"the grid runs backwards, from {lower:.15g} to {upper:.15g}:"
+                                    " aper or d_elm is negative", data={"axis": axis}))
         if flag != 0 and lower != 0.0:
-            findings.append(f"grid {axis}: symmetry flag {flag} but the grid starts at {lower:.15g}, not at 0")
+            findings.append(Finding("grid.flag-start", f"symmetry flag {flag} but the grid starts at {lower:.15g},"
+                                    " not at 0", data={"axis": axis}))
         if flag == 0 and lower != -upper:
-            findings.append(f"grid {axis}: symmetry flag 0 but the grid runs from {lower:.15g} to {upper:.15g},"
-                            " not symmetric about 0")
+            findings.append(Finding("grid.flag-symmetric", f"symmetry flag 0 but the grid runs from {lower:.15g} to"
+                                    f" {upper:.15g}, not symmetric about 0", data={"axis": axis}))
     return findings
 
 
@@ -104,8 +114,9 @@ def check_axis_and_radial(f):
         if nonzero.any():
             magnitude = np.where(nonzero, np.abs(component), 0.0)
             worst = np.unravel_index(np.argmax(magnitude), magnitude.shape)
-            findings.append(f"axis: {name} is not 0 at {int(nonzero.sum())} nodes on the axis, up to"
-                            f" {magnitude[worst]:.4g} at {_where(f, worst)}")
+            findings.append(Finding("axis.transverse", f"{name} is not 0 at {int(nonzero.sum())} nodes on the axis,"
+                                    f" up to {magnitude[worst]:.4g} at {_where(f, worst)}", node=_node(worst),
+                                    value=float(magnitude[worst]), data={"count": int(nonzero.sum())}))
     x = f.x_grid[:, None, None]
     y = f.y_grid[None, :, None]
     cross = np.abs(f.Fx * y - f.Fy * x)
@@ -116,9 +127,10 @@ def check_axis_and_radial(f):
     if bad.any():
         worst = np.unravel_index(np.argmax(np.where(bad, cross / np.maximum(scale, 1e-300), 0.0)), bad.shape)
         share = cross[worst] / scale[worst]
-        findings.append(f"radial: ({names[0]}, {names[1]}) is not parallel to (x, y) at {int(bad.sum())} nodes,"
+        findings.append(Finding("radial", f"({names[0]}, {names[1]}) is not parallel to (x, y) at {int(bad.sum())} nodes,"
                         f" |{names[0]} y - {names[1]} x| up to {share:.3g} of |{names[0]} y| + |{names[1]} x|"
-                        f" at {_where(f, worst)}")
+                        f" at {_where(f, worst)}", node=_node(worst), value=float(share),
+                                data={"count": int(bad.sum())}))
     return findings
 
 
@@ -134,8 +146,9 @@ def check_xy_symmetry(f):
         bad = difference > tolerance
         if bad.any():
             worst = np.unravel_index(np.argmax(difference), difference.shape)
-            findings.append(f"symmetry: {name_a} at (x, y) and {name_b} at (y, x) differ at {int(bad.sum())} nodes,"
-                            f" by up to {difference[worst]:.4g} at {_where(f, worst)}")
+            findings.append(Finding("symmetry", f"{name_a} at (x, y) and {name_b} at (y, x) differ at {int(bad.sum())}"
+                                    f" nodes, by up to {difference[worst]:.4g} at {_where(f, worst)}",
+                                    node=_node(worst), value=float(difference[worst]), data={"count": int(bad.sum())}))
     return findings
 
 
@@ -152,12 +165,12 @@ def check_zero_field(f):
     if count == 0:
         return []
     if field_scale(f) == 0.0:
-        return ["zero: the field is 0 at every node"]
+        return [Finding("zero.everywhere", "the field is 0 at every node")]
     r, _ = _transverse(f)
     z = np.broadcast_to(f.z_grid[None, None, :], zero.shape)
-    return [f"zero: the field is exactly 0 at {count} nodes off the axis, at radii {r[zero].min():.6g}"
+    return [Finding("zero.nodes", f"the field is exactly 0 at {count} nodes off the axis, at radii {r[zero].min():.6g}"
             f" .. {r[zero].max():.6g} and z {z[zero].min():.6g} .. {z[zero].max():.6g}:"
-            " grid nodes outside the map?"]
+            " grid nodes outside the map?", data={"count": count})]
 
 
 def _with_neighbours(mask, axes):
@@ -208,14 +221,16 @@ def check_finite(f):
             continue
         if name == "grid":
             count = int(bad.sum())
-            findings.append(f"finite: {count} grid coordinate{' is' if count == 1 else 's are'} NaN or Inf")
+            findings.append(Finding("finite.grid", f"{count} grid coordinate{' is' if count == 1 else 's are'} NaN or"
+                                    " Inf", data={"count": count}))
             continue
         nodes = bad.any(axis=0)
         first = np.unravel_index(np.argmax(nodes.ravel(order="F")), nodes.shape, order="F")
         c = int(np.argmax(bad[(slice(None),) + first]))
         count = int(nodes.sum())
-        findings.append(f"finite: {count} node{' holds' if count == 1 else 's hold'} NaN or Inf, the first {_names(f)[c]} ="
-                        f" {values[(c,) + first]} at {_where(f, first)}")
+        findings.append(Finding("finite.field", f"{count} node{' holds' if count == 1 else 's hold'} NaN or Inf, the"
+                                f" first {_names(f)[c]} = {values[(c,) + first]} at {_where(f, first)}",
+                                node=_node(first), data={"count": count}))
     return findings
 
 
@@ -225,7 +240,8 @@ def check_fringe(f, map_ends=None, map_step=None):
     if node is None:
         return []
     cut = fringe_cut(f.z_grid, f.Fz[node[0], node[1], :], f.ksym[2], map_ends, map_step)
-    return ["fringe: " + fringe_text(cut)] if cut else []
+    return [Finding("fringe", fringe_text(cut), value=max(share for _, _, share in cut),
+                    data={"ends": [z for z, _, _ in cut]})] if cut else []
 
 
 def check_continuity(f):
@@ -246,10 +262,11 @@ def check_continuity(f):
             node = list(worst)
             node[axis] += 1
             times = f"{ratio[worst]:.3g} x" if ratio[worst] < 1e6 else "over 1e6 x"
-            findings.append(f"continuity: {name} jumps along {axis_name} at {int(jump.sum())} nodes, second"
+            findings.append(Finding("continuity", f"{name} jumps along {axis_name} at {int(jump.sum())} nodes, second"
                             f" difference up to {abs(d2[worst]):.4g} ({times} its"
                             f" neighbours', {abs(d2[worst]) / field_scale(f):.3g} of the largest |F|)"
-                            f" at {_where(f, node)}")
+                            f" at {_where(f, node)}", node=_node(node), value=float(abs(d2[worst])),
+                                    data={"along": axis_name, "count": int(jump.sum())}))
     return findings
 
 
@@ -270,9 +287,10 @@ def check_divergence(f):
     if not bad.any():
         return []
     worst = np.unravel_index(np.argmax(relative), relative.shape)
-    return [f"divergence: |div {f.field_name}| exceeds {DIVERGENCE_TOLERANCE} of the gradient scale"
+    return [Finding("divergence", f"|div {f.field_name}| exceeds {DIVERGENCE_TOLERANCE} of the gradient scale"
             f" {scale:.4g} at {int(bad.sum())} nodes, up to {divergence[worst]:.4g} ({relative[worst]:.3g}"
-            f" of it) at {_where(f, worst)}"]
+            f" of it) at {_where(f, worst)}", node=_node(worst), value=float(relative[worst]),
+                    data={"count": int(bad.sum())})]
 
 
 def check_file(f, fringe=True):

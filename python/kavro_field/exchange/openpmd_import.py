@@ -23,12 +23,14 @@ from typing import Any, Dict, List, Optional, Tuple
 
 import numpy as np
 
-from .errors import FieldFileError
-from .grid import AXIS_NAMES, NODE_COUNTS
-from .inputs import output_grid, output_name, trace
-from .outputs import write_atomically
-from .units import FIELD_UNITS, LENGTH_UNITS, unit_problem
-from .writer import field_file_bytes
+from ..errors import FieldFileError
+from ..fieldfiles.grid import AXIS_NAMES, NODE_COUNTS
+from ..inputs import trace
+from ..inputs.names import output_name
+from ..inputs.prepared import output_grid
+from ..atomic import write_atomically
+from ..units import FIELD_UNITS, LENGTH_UNITS, unit_problem
+from ..fieldfiles.writer import field_file_bytes
 
 RECORDS = {"E": "electricField", "B": "magneticField"}
 COMPONENTS = {"rectangular": ("x", "y", "z"), "cylindrical": ("r", "theta", "z")}

@@ -5,7 +5,7 @@ import math
 
 import numpy as np
 
-from .grid import AXIS_RADIUS, node_radii
+from ..fieldfiles.grid import element_ends, node_radii
 
 # The on-axis field at an element end above this share of its peak is a fringe field cut off.
 FRINGE_SHARE = 0.05
@@ -23,36 +23,31 @@ def floor_digits(value, digits=6):
 
 
 def reach_findings(r_node, z_node, x_grid, y_grid, z_grid, z_lower):
-    """Grid nodes beyond the map's radius or ends, which the converter fills with zero: one line
-    per cause, with the aperture or element length that fits."""
+    """Grid nodes beyond the map's radius or ends, which the converter fills with zero: one
+    (code, text, data) per cause, with the aperture or element length that fits (data["fits"])."""
     findings = []
     r_first, r_last = r_node[0], r_node[-1]
     z_first, z_last = z_node[0], z_node[-1]
     radii = node_radii(np.asarray(x_grid), np.asarray(y_grid))
     beyond = radii > r_last
     if beyond.any():
-        findings.append(f"{int(beyond.sum()) * len(z_grid)} nodes ({int(beyond.sum())} of the {radii.size} x-y"
+        findings.append(("coverage.radius", f"{int(beyond.sum()) * len(z_grid)} nodes ({int(beyond.sum())} of the {radii.size} x-y"
                         f" nodes) lie beyond the map's radius {r_last:.6g}, corners at r = {float(radii.max()):.6g};"
-                        f" an aperture aper up to {floor_digits(r_last / math.sqrt(2)):.6g} fits")
+                        f" an aperture aper up to {floor_digits(r_last / math.sqrt(2)):.6g} fits",
+                         {"fits": floor_digits(r_last / math.sqrt(2))}))
     inside_first = radii < r_first
     if inside_first.any():
-        findings.append(f"{int(inside_first.sum()) * len(z_grid)} nodes lie at radii below the map's first"
-                        f" column r = {r_first:.6g}, the axis among them")
+        findings.append(("coverage.axis", f"{int(inside_first.sum()) * len(z_grid)} nodes lie at radii below the"
+                                          f" map's first column r = {r_first:.6g}, the axis among them", {}))
     outside_z = (z_grid < z_first) | (z_grid > z_last)
     if outside_z.any():
         reach = min(-z_first, z_last) if z_lower < 0.0 else z_last
-        findings.append(f"{int(outside_z.sum()) * radii.size} nodes ({int(outside_z.sum())} of the"
+        findings.append(("coverage.ends", f"{int(outside_z.sum()) * radii.size} nodes ({int(outside_z.sum())} of the"
                         f" {len(z_grid)} z planes, z {z_grid[outside_z].min():.6g} .. "
                         f"{z_grid[outside_z].max():.6g}) lie beyond the map's ends {z_first:.6g} and"
-                        f" {z_last:.6g}; an element length d_elm up to {floor_digits(2 * reach):.6g} fits")
+                        f" {z_last:.6g}; an element length d_elm up to {floor_digits(2 * reach):.6g} fits",
+                         {"fits": floor_digits(2 * reach)}))
     return findings
-
-
-def axis_node(x_grid, y_grid):
-    """(i, j) of the grid's node on the axis, or None."""
-    radii = node_radii(np.asarray(x_grid), np.asarray(y_grid))
-    on_axis = np.argwhere(radii <= AXIS_RADIUS)
-    return tuple(int(v) for v in on_axis[0]) if len(on_axis) else None
 
 
 def fringe_cut(z_grid, axial, ksym_z, map_ends=None, map_step=None):
@@ -80,7 +75,7 @@ def fringe_cut(z_grid, axial, ksym_z, map_ends=None, map_step=None):
     peak = float(np.max(np.abs(axial[finite])))
     if peak == 0.0:
         return []
-    ends = [len(z_grid) - 1] if ksym_z != 0 else [0, len(z_grid) - 1]
+    ends = element_ends(len(z_grid), ksym_z)
     cut = []
     for k in ends:
         share = abs(float(axial[k])) / peak

@@ -1,13 +1,17 @@
 """What `info` tells about a field file: layout, grid, flags and the range of each component."""
 
+from typing import TYPE_CHECKING, Any, Dict, List
+
 import numpy as np
 
-from .grid import AXIS_NAMES, NODE_COUNTS
+from ..fieldfiles.grid import AXIS_NAMES, NODE_COUNTS
+from ..fieldfiles.layouts import LAYOUT_NAMES
 
-LAYOUT_NAMES = {0: "binary records", 1: "text, records as lines", 2: "text, one line per node"}
+if TYPE_CHECKING:
+    from ..fieldfiles.fieldfile import FieldFile
 
 
-def summarise(f):
+def file_info(f: "FieldFile") -> Dict[str, Any]:
     """Summary of a field file as plain data, the keys of `info --json`.
 
     Parameters
@@ -39,7 +43,7 @@ def _optional(value):
     return "not in this layout" if value is None else f"{value:.15g}"
 
 
-def summary_lines(s):
+def info_lines(s: Dict[str, Any]) -> List[str]:
     """The summary as the lines `info` prints."""
     prefix = s["field"] or "F"
     lines = [f"file        {s['file']}",

@@ -10,14 +10,20 @@ shorter than its fringe field.
 
 import os
 import re
-from dataclasses import asdict, dataclass
-from typing import List, Optional
+from typing import Any, Dict, List, Union
 
 import numpy as np
 
-from .inputs import MIRROR_MODES, Trace, describe, output_grid, output_name, trace
-from .reach import fringe_cut, fringe_text, reach_findings
-from .summary import LAYOUT_NAMES as LAYOUTS
+from ..fieldfiles.grid import element_ends
+from ..fieldfiles.layouts import LAYOUT_NAMES
+from ..findings import INPUTS, Finding, group_by_code, render
+from ..inputs.messages import CONTROL_UNIT, END_OF_FILE, TABLE_UNIT, TABLE_UNITS
+from ..inputs.names import output_name
+from ..inputs.outcome import describe
+from ..inputs.prepared import MIRROR_MODES, output_grid
+from ..inputs.trace import Trace, trace
+from ..units import scale_name
+from .coverage import fringe_cut, fringe_text, reach_findings
 # Units in the table's column headings that name the field's kind.
 _B_UNITS = re.compile(r"[(\[]\s*(T|G|Gauss|gauss|Tesla|tesla|mT|kG)\s*[)\]]")
 _E_UNITS = re.compile(r"[(\[]\s*(V/m|V/cm|V/mm|kV/cm|kV/m|kV|MV/m|MV)\s*[)\]]")
@@ -30,29 +36,14 @@ COORDINATE_TOLERANCE = 1e-2
 ROW_ODDITIES_SHOWN = 3
 
 
-@dataclass
-class Warning:
-    """One warning: where (file, line, text as written) and what."""
-
-    file: Optional[str]
-    line: Optional[int]
-    text: Optional[str]
-    message: str
-
-    def __str__(self):
-        where = os.path.basename(self.file) if self.file else ""
-        where += f" line {self.line}" if self.line else ""
-        quoted = f" '{self.text}'" if self.text else ""
-        return f"warning: {where}:{quoted} {self.message}" if where else f"warning: {self.message}"
-
-
 def _at(t, name):
     origin = t.origins.get(name)
     return (origin.file, origin.line, origin.text) if origin else (t.control_path, None, None)
 
 
-def _warn(t, name, message):
-    return Warning(*_at(t, name), message)
+def _warn(t, code, name, message):
+    file, line, text = _at(t, name)
+    return Finding(code, message, file, line, text, scope=INPUTS)
 
 
 def value_lines(t: Trace) -> List[str]:
@@ -76,8 +67,8 @@ def value_lines(t: Trace) -> List[str]:
     if "kfile_num" in c:
         line("kfile_num", f"{c['kfile_num']}: the output file is {output_name(c['kfile_num'])}")
     if "kform_3D" in c:
-        line("kform_3D", f"{c['kform_3D']}: " + (f"layout {c['kform_3D']} ({LAYOUTS[c['kform_3D']]})"
-                                                 if c["kform_3D"] in LAYOUTS else "no layout: the run stops"))
+        line("kform_3D", f"{c['kform_3D']}: " + (f"layout {c['kform_3D']} ({LAYOUT_NAMES[c['kform_3D']]})"
+                                                 if c["kform_3D"] in LAYOUT_NAMES else "no layout: the run stops"))
     for axis in "xyz":
         name = f"ksym_{axis}"
         if name in c:
@@ -87,9 +78,9 @@ def value_lines(t: Trace) -> List[str]:
         line("d_elm", f"{c['d_elm']!r}: the element runs over z from {-(c['d_elm'] / 2)!r} to {c['d_elm'] / 2!r}")
     if "aper" in c:
         line("aper", f"{c['aper']!r}: x and y from {-c['aper']!r} to {c['aper']!r}")
-    for name, kind in (("scale_E", 0), ("scale_B", 1)):
+    for name, flag in (("scale_E", 0), ("scale_B", 1)):
         if name in c:
-            used = c.get("iflag_EH") == kind
+            used = c.get("iflag_EH") == flag
             line(name, f"{c[name]!r}: " + ("multiplies every value of the table" if used else "not used"))
     return lines
 
@@ -103,76 +94,76 @@ def mirror_text(mode):
     return f"the table is the half {half}, mirrored to the whole element: {odd}"
 
 
-def oddity_warnings(t: Trace) -> List[Warning]:
+def oddity_warnings(t: Trace) -> List[Finding]:
     """The reads that take an input as something other than it looks; in the table's rows the
     first few of each kind, and how many more."""
-    out = []
-    seen = {}
-    for odd in t.oddities:
-        in_rows = t.first_row_line is not None and odd.file == t.table_path and odd.line >= t.first_row_line
-        kind = odd.message.split(":")[0] if in_rows else None
-        if kind is not None:
-            seen[kind] = seen.get(kind, 0) + 1
-            if seen[kind] > ROW_ODDITIES_SHOWN:
-                continue
-        out.append(Warning(odd.file, odd.line, odd.text, odd.message))
-    for kind, count in seen.items():
-        if count > ROW_ODDITIES_SHOWN:
-            out.append(Warning(t.table_path, None, None, f"{count - ROW_ODDITIES_SHOWN} more table rows read with"
-                                                         f" the same oddity: {kind}"))
+    first_row = t.first_row_line
+    in_rows = [first_row is not None and odd.file == t.table_path and odd.line is not None and odd.line >= first_row
+               for odd in t.oddities]
+    groups = group_by_code(odd for odd, row in zip(t.oddities, in_rows) if row)
+    shown = {id(odd) for group in groups.values() for odd in group[:ROW_ODDITIES_SHOWN]}
+    out = [odd for odd, row in zip(t.oddities, in_rows) if not row or id(odd) in shown]
+    for code, group in groups.items():
+        if len(group) > ROW_ODDITIES_SHOWN:
+            more = len(group) - ROW_ODDITIES_SHOWN
+            out.append(Finding(code + ".more", f"{more} more table rows read with the same oddity:"
+                                               f" {group[0].data['kind']}", t.table_path, scope=INPUTS,
+                               data={"count": more, "kind": group[0].data["kind"]}))
     return out
 
 
-def control_warnings(t: Trace) -> List[Warning]:
+def control_warnings(t: Trace) -> List[Finding]:
     """Values that are readable and yet most likely not meant."""
     c, out = t.control, []
     if "kmirror_z" in c and c["kmirror_z"] not in MIRROR_MODES + (0,):
-        out.append(_warn(t, "kmirror_z", f"kmirror_z = {c['kmirror_z']} is none of 1, -1, 2, -2: no mirroring"))
+        out.append(_warn(t, "control.mirror-mode", "kmirror_z", f"kmirror_z = {c['kmirror_z']} is none of 1, -1, 2, -2: no mirroring"))
     for name in ("d_elm", "aper"):
         if name in c and not c[name] > 0:
             span = "z" if name == "d_elm" else "x and y"
-            out.append(_warn(t, name, f"{name} = {c[name]!r}: " + (
+            out.append(_warn(t, f"control.{name}", name, f"{name} = {c[name]!r}: " + (
                 "every node of the grid lies on one point" if c[name] == 0 and name == "d_elm" else
                 "every node lies on the axis" if c[name] == 0 else
                 f"the grid runs backwards in {span}, from {-(c[name] / 2 if name == 'd_elm' else c[name])!r}"
                 f" to {c[name] / 2 if name == 'd_elm' else c[name]!r}")))
-    scale = {0: "scale_E", 1: "scale_B"}.get(c.get("iflag_EH"))
+    scale = scale_name(c.get("iflag_EH"))
     if scale in c and c[scale] == 0:
-        out.append(_warn(t, scale, f"{scale} = 0: the whole field comes out zero"))
+        out.append(_warn(t, "control.scale-zero", scale, f"{scale} = 0: the whole field comes out zero"))
     return out
 
 
-def kind_warnings(t: Trace) -> List[Warning]:
+def kind_warnings(t: Trace) -> List[Finding]:
     """A field kind that the table's column headings contradict by their units."""
     texts = t.header.get("separator_text", [])
     kind = t.control.get("iflag_EH")
-    first = t.first_row_line - 3 if t.first_row_line else None
+    if not t.first_row_line:
+        return []
+    first = t.first_row_line - 3
     for n, text in enumerate(texts):
         b, e = _B_UNITS.search(text), _E_UNITS.search(text)
         if kind == 0 and b and not e:
-            return [Warning(t.table_path, first + n, text.strip(), f"the columns are in {b.group(1)}, a magnetic"
-                                                                    " unit, but iflag_EH = 0 reads the table as E")]
+            return [Finding("kind.units", f"the columns are in {b.group(1)}, a magnetic unit, but iflag_EH = 0 reads"
+                            " the table as E", t.table_path, first + n, text.strip(), scope=INPUTS)]
         if kind == 1 and e and not b:
-            return [Warning(t.table_path, first + n, text.strip(), f"the columns are in {e.group(1)}, an electric"
-                                                                    " unit, but iflag_EH = 1 reads the table as B")]
+            return [Finding("kind.units", f"the columns are in {e.group(1)}, an electric unit, but iflag_EH = 1 reads"
+                            " the table as B", t.table_path, first + n, text.strip(), scope=INPUTS)]
     return []
 
 
-def table_warnings(t: Trace) -> List[Warning]:
+def table_warnings(t: Trace) -> List[Finding]:
     """The rows' own r and z against the mesh the header declares, and what a miscount does."""
     h = t.header
     if "r_intervals" not in h or t.first_row_line is None:
         return []
     nr, nz = h["r_intervals"] + 1, h["z_intervals"] + 1
-    header = Warning(t.table_path, h["C_line"], h["C_text"].strip(), "")
-    available = t.plain_rows
+    header = dict(file=t.table_path, line=h["C_line"], text=h["C_text"].strip(), scope=INPUTS)
+    available = t.plain_rows or 0
     if t.rows is None:
-        if t.outcome.message == 24 and t.outcome.unit == 2 and nr > 0 and nz > 0 and available < nr * nz:
-            header.message = (f"rows missing: the header declares {nr} x {nz} = {nr * nz} rows, the table"
-                              f" holds {available}")
-            return [header]
+        if t.outcome.message == END_OF_FILE and t.outcome.unit == TABLE_UNIT and nr > 0 and nz > 0 and available < nr * nz:
+            return [Finding("table.rows-missing", f"rows missing: the header declares {nr} x {nz} = {nr * nz} rows,"
+                                                  f" the table holds {available}", **header)]
         return []
     rows, lines = t.rows, t.row_lines
+    assert lines is not None  # read together with the rows
     dr = (h["Rmax"] - h["Rmin"]) / (nr - 1)
     dz = (h["Zmax"] - h["Zmin"]) / (nz - 1)
     index = np.arange(len(rows))
@@ -189,71 +180,75 @@ def table_warnings(t: Trace) -> List[Warning]:
         # The rows' own count along r: the rows before z first changes.
         changes = np.flatnonzero(np.abs(rows[:, 1] - rows[0, 1]) > tol_z)
         per_z = int(changes[0]) if changes.size else len(rows)
+        code, data = "table.mesh", {"row": n + 1}
         if per_z != nr and changes.size:
+            code, data["rows_per_z"] = "table.r-count", per_z
             what += (f"; the rows change z every {per_z} rows, the header's {h['r_intervals']} intervals along r"
                      f" make {nr}: the map's r is scrambled (every z row takes {nr} values)")
         elif available > len(rows) and available % nr == 0:
             actual = available // nr
+            code, data["z_stretch"] = "table.z-count", (actual - 1) / (nz - 1) - 1
             what += (f"; the table holds {actual} z rows, the header's {h['z_intervals']} intervals along z make {nz}:"
                      f" the last {available - len(rows)} rows are dropped and z is stretched by"
                      f" {(actual - 1) / (nz - 1) - 1:.2%}")
-        out.append(Warning(t.table_path, int(lines[n]), t.table_lines.text(int(lines[n]) - 1).strip(), what))
+        out.append(Finding(code, what, t.table_path, int(lines[n]), t.row_text(int(lines[n])),
+                           scope=INPUTS, data=data))
     elif available > len(rows) and available % nr == 0 and nr * (nz + 1) <= available:
-        header.message = (f"the table holds {available} rows of numbers, the header's counts make {len(rows)}:"
-                          f" the last {available - len(rows)} are not read")
-        out.append(header)
+        out.append(Finding("table.extra-rows", f"the table holds {available} rows of numbers, the header's counts"
+                                               f" make {len(rows)}: the last {available - len(rows)} are not read",
+                           **header))
     return out
 
 
-def mirror_warnings(t: Trace) -> List[Warning]:
+def mirror_warnings(t: Trace) -> List[Finding]:
     """A half table on the wrong side for its mirror mode, or with the wrong parity."""
     mode, h = t.control.get("kmirror_z"), t.header
     if mode not in MIRROR_MODES or "r_intervals" not in h:
         return []
     out = []
     zmin, zmax = h["Zmin"], h["Zmax"]
-    plane_row_line = None
-    if t.rows is not None:
+    rows, row_lines = t.rows, t.row_lines
+    if rows is not None:
         nr = h["r_intervals"] + 1
-        plane = slice(0, nr) if mode > 0 else slice(len(t.rows) - nr, len(t.rows))
-        plane_row_line = int(t.row_lines[plane.start])
+        plane = slice(0, nr) if mode > 0 else slice(len(rows) - nr, len(rows))
     if (mode > 0 and zmax <= 0 < zmax - zmin) or (mode < 0 and zmin >= 0 and zmax > zmin):
         far, side, right = (zmin, "z >= 0", -mode) if mode > 0 else (zmax, "z <= 0", -mode)
-        out.append(Warning(t.table_path, h["A_line"], h["A_text"].strip(),
-                           f"the table covers z from {zmin:.6g} to {zmax:.6g}, but kmirror_z = {mode} takes it as the"
+        out.append(Finding("mirror.side", f"the table covers z from {zmin:.6g} to {zmax:.6g}, but kmirror_z = {mode} takes it as the"
                            f" half {side}: the row at z = {far:.6g}, the table's far end, lands on the mirror plane"
-                           f" and the element comes out split; kmirror_z = {right} fits this half"))
-    if t.rows is not None:
+                           f" and the element comes out split; kmirror_z = {right} fits this half",
+                           t.table_path, h["A_line"], h["A_text"].strip(), scope=INPUTS))
+    if rows is not None and row_lines is not None:
         odd_col, name, other = (3, "axial", 2) if abs(mode) == 1 else (2, "radial", 1)
-        column = t.rows[:, odd_col]
+        column = rows[:, odd_col]
         finite = np.isfinite(column)
         peak = float(np.max(np.abs(column[finite]))) if finite.any() else 0.0
         on_plane = np.abs(column[plane])
         if peak > 0 and np.nanmax(on_plane) > PARITY_SHARE * peak:
             sign = 1 if mode > 0 else -1
-            plane_row_line = int(t.row_lines[plane][np.nanargmax(on_plane)])
-            out.append(Warning(t.table_path, plane_row_line, t.table_lines.text(plane_row_line - 1).strip(),
-                               f"the {name} component, which kmirror_z = {mode} makes odd, is far from zero on the"
+            plane_row_line = int(row_lines[plane][np.nanargmax(on_plane)])
+            out.append(Finding("mirror.parity", f"the {name} component, which kmirror_z = {mode} makes odd, is far from zero on the"
                                f" mirror-plane row (up to {np.nanmax(on_plane):.4g}, {np.nanmax(on_plane) / peak:.0%} of"
-                               f" its peak): wrong parity for this field; kmirror_z = {sign * other} makes it even"))
+                               f" its peak): wrong parity for this field; kmirror_z = {sign * other} makes it even",
+                               t.table_path, plane_row_line, t.row_text(plane_row_line),
+                               scope=INPUTS))
     return out
 
 
-def grid_warnings(t: Trace) -> List[Warning]:
+def grid_warnings(t: Trace) -> List[Finding]:
     """The grid against the map: nodes beyond it, and the fringe field the element cuts off."""
     inputs = t.inputs
     if inputs is None:
         return []
     axes = output_grid(t.control)
     x, y, z = (axes[a][1] for a in "xyz")
-    out = [Warning(t.control_path, None, None, "the grid against the map: " + text)
-           for text in reach_findings(inputs.r_node, inputs.z_node, x, y, z, axes["z"][0][0])]
+    out = [Finding(code, "the grid against the map: " + text, t.control_path, scope=INPUTS, data=data)
+           for code, text, data in reach_findings(inputs.r_node, inputs.z_node, x, y, z, axes["z"][0][0])]
     profile = _axis_profile(t)
     if profile is not None:
         step = inputs.z_node[1] - inputs.z_node[0]
-        cut = fringe_cut(*profile, t.control["ksym_z"], (inputs.z_node[0], inputs.z_node[-1]), step)
+        cut = fringe_cut(profile[0], profile[1], t.control["ksym_z"], (inputs.z_node[0], inputs.z_node[-1]), step)
         if cut:
-            out.append(_warn(t, "d_elm", fringe_text(cut)))
+            out.append(_warn(t, "fringe", "d_elm", fringe_text(cut)))
     return out
 
 
@@ -267,15 +262,15 @@ def _axis_profile(t: Trace):
     return z, inputs.at(0.0, z)[1]
 
 
-def finite_warnings(t: Trace) -> List[Warning]:
+def finite_warnings(t: Trace) -> List[Finding]:
     """Map values that the scale turns into Inf (or NaN): the file will hold them."""
     if t.inputs is None:
         return []
     bad = ~np.isfinite(t.inputs.radial) | ~np.isfinite(t.inputs.axial)
     if not bad.any():
         return []
-    scale = "scale_E" if t.control["iflag_EH"] == 0 else "scale_B"
-    return [_warn(t, scale, f"{int(bad.sum())} map nodes are Inf or NaN after scaling by {scale} ="
+    scale = scale_name(t.control["iflag_EH"]) or "scale_B"
+    return [_warn(t, "finite.map", scale, f"{int(bad.sum())} map nodes are Inf or NaN after scaling by {scale} ="
                             f" {t.control[scale]!r}: the output file will hold them")]
 
 
@@ -289,12 +284,12 @@ def ends_line(t: Trace) -> List[str]:
     if not finite.any() or not np.abs(axial[finite]).max() > 0:
         return []
     peak = int(np.argmax(np.where(finite, np.abs(axial), -1.0)))
-    ends = [0, len(z) - 1] if t.control["ksym_z"] == 0 else [len(z) - 1]
+    ends = element_ends(len(z), t.control["ksym_z"])
     shares = " and ".join(f"{abs(axial[k]) / abs(axial[peak]):.1%} at z = {z[k]:.6g}" for k in ends)
     return [f"{'element ends':<13} the on-axis field is {shares} of its peak {axial[peak]:.6g} (z = {z[peak]:.6g})"]
 
 
-def map_warnings(t: Trace, with_oddities=False) -> List[Warning]:
+def map_warnings(t: Trace, with_oddities: bool = False) -> List[Finding]:
     """The warnings about the map the converter makes (those `check --control` reports too, with
     the oddities of the control file)."""
     oddities = [w for w in oddity_warnings(t) if w.file == t.control_path] if with_oddities else []
@@ -302,7 +297,7 @@ def map_warnings(t: Trace, with_oddities=False) -> List[Warning]:
             + mirror_warnings(t) + grid_warnings(t) + finite_warnings(t))
 
 
-def lint(control) -> dict:
+def lint(control: Union[str, "os.PathLike[str]"]) -> Dict[str, Any]:
     """What the converter will do with a control file and its table, and what to look at.
 
     Parameters
@@ -314,29 +309,45 @@ def lint(control) -> dict:
     -------
     dict
         converter ({outcome, message, unit, output, text}), control (values by name), warnings
-        (list of {file, line, text, message}), and lines (the printed report, not in the JSON).
+        (list of Finding), unreadable (the control file itself cannot be read) and the trace.
 
     Examples
     --------
-    >>> report = lint("examples/lens")  # doctest: +SKIP
-    >>> report["converter"]["outcome"]  # doctest: +SKIP
-    'ok'
+    >>> report = lint(example)
+    >>> report["converter"]["outcome"], report["warnings"]
+    ('ok', [])
     """
     t = trace(control)
     o = t.outcome
     warnings = oddity_warnings(t) + control_warnings(t) + map_warnings(t)
     if o.outcome != "ok":
         where = o.where
-        warnings.insert(0, Warning(where.file if where else (t.table_path if o.unit in (2, -5) else t.control_path),
-                                   where.line if where else None, where.text if where else None,
-                                   describe(o, where=where is None)))
+        warnings.insert(0, Finding(f"run.{o.outcome}", describe(o, where=where is None),
+                                   where.file if where else (t.table_path if o.unit in TABLE_UNITS else t.control_path),
+                                   where.line if where else None, where.text if where else None, scope=INPUTS,
+                                   data={"message": o.message, "unit": o.unit}))
     return {
         "converter": {"outcome": o.outcome, "message": o.message, "unit": o.unit, "output": o.output,
                       "text": "\n".join(o.stderr) if o.stderr else None},
         "control": dict(t.control),
-        "warnings": [asdict(w) for w in warnings],
-        "lines": ([f"converter: {describe(o)}"] + value_lines(t) + ends_line(t) + [str(w) for w in warnings]
-                  + [f"{t.control_path}: " + (f"{len(warnings)} warning{'s' if len(warnings) > 1 else ''}"
-                                              if warnings else "no warnings")]),
-        "unreadable": o.outcome == "failure" and o.unit == 1,
+        "warnings": warnings,
+        "unreadable": o.outcome == "failure" and o.unit == CONTROL_UNIT,
+        "trace": t,
     }
+
+
+def lint_lines(report: Dict[str, Any]) -> List[str]:
+    """The report as `lint` prints it: how the run ends, the control values, the element's ends,
+    the warnings and their count.
+
+    Examples
+    --------
+    >>> print("\\n".join(lint_lines(lint(example))[-2:]))
+    element ends  the on-axis field is 0.8% at z = -8 and 0.8% at z = 8 of its peak -236.445 (z = -1.92)
+    examples/lens/poisson_to_kavro.dat: no warnings
+    """
+    t, warnings = report["trace"], report["warnings"]
+    return ([f"converter: {describe(t.outcome)}"] + value_lines(t) + ends_line(t)
+            + [render(w, inputs_tag="warning") for w in warnings]
+            + [f"{t.control_path}: " + (f"{len(warnings)} warning{'s' if len(warnings) > 1 else ''}"
+                                        if warnings else "no warnings")])

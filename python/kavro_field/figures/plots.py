@@ -8,15 +8,19 @@ commands start without it.
 """
 
 import os
-from typing import Optional
+from typing import TYPE_CHECKING, Any, Optional
 
 import numpy as np
 
-from .exports import metadata
-from .grid import node_coordinates
-from .reach import fringe_cut
-from .outputs import write_atomically
-from .units import FIELD_UNITS, axis_label
+from ..exchange.exports import metadata
+from ..fieldfiles.grid import node_coordinates
+from ..analysis.coverage import fringe_cut
+from ..atomic import write_atomically
+from ..units import FIELD_UNITS, axis_label, scale_name
+
+if TYPE_CHECKING:
+    from ..fieldfiles.layouts import FieldFile
+    from ..inputs.prepared import Inputs
 
 DPI = 150
 MIRROR_MODES = {1: "mirrored, z >= 0 half, axial odd", -1: "mirrored, z <= 0 half, axial odd",
@@ -27,7 +31,7 @@ def _table_line(inputs) -> str:
     """The conversion's table, mirror mode and scale, in one line."""
     control = inputs.control
     mode = MIRROR_MODES.get(control["kmirror_z"], "not mirrored")
-    scale = "scale_B" if inputs.kind == "B" else "scale_E"
+    scale = scale_name(control["iflag_EH"])
     return (f"table {os.path.basename(control['poisson_file'].strip())}, kmirror_z = {control['kmirror_z']}"
             f" ({mode}), {scale} = {control[scale]:g}")
 
@@ -115,9 +119,11 @@ def map_panel(ax, inputs, f, field_label: str, length_unit: Optional[str]) -> No
 
     Examples
     --------
-    >>> map_panel(ax, read_inputs("examples/lens"), f, "Ez [V/cm]", "cm")   # doctest: +SKIP
+    >>> from matplotlib.figure import Figure
+    >>> ax = Figure().add_subplot()
+    >>> map_panel(ax, read_inputs(example), kavro_field.load(field_path), "Ez [V/cm]", "cm")
     """
-    from matplotlib.patches import Rectangle
+    from matplotlib.patches import Rectangle  # type: ignore[import]
 
     low, high = _symmetric_limits(inputs.axial)
     image = ax.pcolormesh(inputs.z_node, inputs.r_node, _finite(inputs.axial), shading="nearest", cmap="RdBu_r",
@@ -136,8 +142,8 @@ def map_panel(ax, inputs, f, field_label: str, length_unit: Optional[str]) -> No
     ax.set_ylim(0.0, max(corner, inputs.r_node[-1]) * 1.03)
 
 
-def figure(f, length_unit: Optional[str] = None, field_unit: Optional[str] = None, kind: Optional[str] = None,
-           inputs=None):
+def figure(f: "FieldFile", length_unit: Optional[str] = None, field_unit: Optional[str] = None,
+           kind: Optional[str] = None, inputs: Optional["Inputs"] = None) -> Any:
     """Build the figure of a field file.
 
     Parameters
@@ -160,11 +166,11 @@ def figure(f, length_unit: Optional[str] = None, field_unit: Optional[str] = Non
 
     Examples
     --------
-    >>> fig = figure(kavro_field.load("eh_EMS.#01"), "cm", "V/cm")   # doctest: +SKIP
-    >>> fig = figure(kavro_field.load("eh_EMS.#01"), "cm", "V/cm", inputs=read_inputs("."))  # doctest: +SKIP
-    >>> fig.savefig("lens.png", dpi=150)                              # doctest: +SKIP
+    >>> fig = figure(kavro_field.load(field_path), "cm", "V/cm")
+    >>> fig = figure(kavro_field.load(field_path), "cm", "V/cm", inputs=read_inputs(example))
+    >>> fig.savefig("lens.png", dpi=150)
     """
-    from matplotlib.figure import Figure
+    from matplotlib.figure import Figure  # type: ignore[import]
 
     meta = metadata(f, length_unit, field_unit, kind)
     name = meta.get("kind") or (FIELD_UNITS[field_unit][1] if field_unit else "F")
@@ -251,13 +257,13 @@ def figure(f, length_unit: Optional[str] = None, field_unit: Optional[str] = Non
     return fig
 
 
-def save_plot(f, path: str, length_unit: Optional[str] = None, field_unit: Optional[str] = None,
-              kind: Optional[str] = None, inputs=None) -> None:
+def save_plot(f: "FieldFile", path: str, length_unit: Optional[str] = None, field_unit: Optional[str] = None,
+              kind: Optional[str] = None, inputs: Optional["Inputs"] = None) -> None:
     """Write the figure of `f` as a PNG file of 150 dpi (arguments as for `figure`).
 
     Examples
     --------
-    >>> save_plot(kavro_field.load("eh_EMS.#01"), "lens.png", "cm", "V/cm")   # doctest: +SKIP
+    >>> save_plot(kavro_field.load(field_path), "lens.png", "cm", "V/cm")
     """
     fig = figure(f, length_unit, field_unit, kind, inputs)
 

@@ -1,0 +1,3 @@
+"""The converter's field files: the output grid's geometry (node counts and coordinates, the axis
+node, the element's ends; `grid`), the three layouts read into a `FieldFile` (`layouts`) and the
+access to its values between the nodes and along the axis (`fieldfile`)."""
