@@ -113,6 +113,19 @@ def test_weak_einzel_lens_tends_to_the_weak_lens_formula(strength, name):
     assert 1 / o.thin_lens_focal_length == pytest.approx(first_order, rel=3 * strength + 2e-3)
 
 
+def rk4(rhs, s, z0, z1, steps):
+    """The state s carried from z0 to z1 by classic Runge-Kutta in equal steps."""
+    h = (z1 - z0) / steps
+    for n in range(steps):
+        z = z0 + n * h
+        k1 = rhs(z, s)
+        k2 = rhs(z + h / 2, s + h / 2 * k1)
+        k3 = rhs(z + h / 2, s + h / 2 * k2)
+        k4 = rhs(z + h, s + h * k3)
+        s = s + h / 6 * (k1 + 2 * k2 + 2 * k3 + k4)
+    return s
+
+
 def trace_solenoid(b0, sigma, p_mev, charge, z0, z1, steps=10000, r0=1e-6):
     """A ray entering parallel at x = r0, traced by the Lorentz force through the analytic field
     (Bz = B(z), Br = -r B'(z) / 2) with z as the variable: returns r, dr/dz and the azimuth at z1."""
@@ -125,14 +138,7 @@ def trace_solenoid(b0, sigma, p_mev, charge, z0, z1, steps=10000, r0=1e-6):
         xp, yp = px / pz, py / pz
         return np.array([xp, yp, scale * (yp * b - by), scale * (bx - xp * b), scale * (xp * by - yp * bx)])
 
-    s, h = np.array([r0, 0.0, 0.0, 0.0, p_mev]), (z1 - z0) / steps
-    for n in range(steps):
-        z = z0 + n * h
-        k1 = rhs(z, s)
-        k2 = rhs(z + h / 2, s + h / 2 * k1)
-        k3 = rhs(z + h / 2, s + h / 2 * k2)
-        k4 = rhs(z + h, s + h * k3)
-        s = s + h / 6 * (k1 + 2 * k2 + 2 * k3 + k4)
+    s = rk4(rhs, np.array([r0, 0.0, 0.0, 0.0, p_mev]), z0, z1, steps)
     x, y, px, py, pz = s
     r = math.hypot(x, y)
     return r / r0, (x * px + y * py) / (r * pz) / r0, math.atan2(y, x)
@@ -149,14 +155,7 @@ def trace_einzel(v0, sigma, part, t0, z0, z1, steps=10000, r0=1e-6):
         energy = math.sqrt(pr * pr + pz * pz + m * m)
         return np.array([pr / pz, q * (-r * dez / 2) * energy / pz, q * ez * energy / pz])
 
-    s, h = np.array([r0, 0.0, math.sqrt(t0 * (t0 + 2 * m))]), (z1 - z0) / steps
-    for n in range(steps):
-        z = z0 + n * h
-        k1 = rhs(z, s)
-        k2 = rhs(z + h / 2, s + h / 2 * k1)
-        k3 = rhs(z + h / 2, s + h / 2 * k2)
-        k4 = rhs(z + h, s + h * k3)
-        s = s + h / 6 * (k1 + 2 * k2 + 2 * k3 + k4)
+    s = rk4(rhs, np.array([r0, 0.0, math.sqrt(t0 * (t0 + 2 * m))]), z0, z1, steps)
     return s[0] / r0, s[1] / s[2] / r0
 
 
