@@ -240,8 +240,9 @@ def test_missing_converter_is_a_clear_error(monkeypatch):
 
 
 @pytest.mark.parametrize("module", ["kavro_field.fieldfiles.writer", "kavro_field.exchange.openpmd_import"])
-def test_docstring_examples_run(module):
+def test_docstring_examples_run(module, tmp_path, monkeypatch):
     import doctest
     import importlib
+    monkeypatch.chdir(tmp_path)  # what the examples write stays there
     failed, tried = doctest.testmod(importlib.import_module(module))
     assert tried > 0 and failed == 0

@@ -67,6 +67,12 @@ class ImportResult:
     first_outside : tuple of float or None
         The first of them, (x, y, z) in the output's length unit.
     warnings : list of str
+
+    Examples
+    --------
+    >>> r = ImportResult("eh_EMS.#01", 0, "B", "/ExternalFieldMesh/", "rectangular", 12, (-1.5, -1.5, -1.0))
+    >>> r.outside, r.warnings
+    (12, [])
     """
 
     path: str
