@@ -50,7 +50,8 @@ def stored_half(f) -> Optional[str]:
         return None
     halves = ", ".join(f"{name} >= 0" for name in axes)
     flags = " ".join(str(int(v)) for v in f.ksym)
-    return f"the grid holds the half {halves} of the element (ksym {flags}): readers must mirror it"
+    part = {1: "half", 2: "quarter", 3: "eighth"}[len(axes)]
+    return f"the grid holds the {part} {halves} of the element (ksym {flags}): readers must mirror it"
 
 
 def metadata(f, length_unit: Optional[str] = None, field_unit: Optional[str] = None,
