@@ -9,6 +9,9 @@ The public API:
   the control values, the prepared map, `at(r, z)` (the converter's 3 x 3 approximation).
 - `export_npz`, `export_vti` and `export_openpmd` write the field with its header, units and
   provenance; `figure` builds the logbook figure (a matplotlib Figure), `save_plot` writes it.
+- `write_field_file(path, fieldfile_or_arrays, layout)` writes a field file byte for byte as the
+  converter would for those arrays; `import_openpmd(path, ...)` writes one from an openPMD external
+  field mesh (an `ImportResult` says what it wrote).
 - `KavroFieldError` (also known as `FieldFileError`) is raised for an input that cannot be read
   (`UnreadableInputError`), a damaged or foreign file (`DamagedFileError`) or an output that
   cannot be written (`UnwritableOutputError`).
@@ -26,19 +29,27 @@ array([[  0.        ,   5.00457657],
 >>> z, fx, fy, fz = f.on_axis()
 >>> f_r, f_z = kavro_field.read_inputs(example).at(0.5, 2.0)
 >>> kavro_field.export_openpmd(f, "lens.h5", "cm", "V/cm", "E")
+>>> r = kavro_field.import_openpmd("lens.h5", length_unit="cm", field_unit="V/cm", d_elm=f.d_elm,
+...                                aper=f.aper, kfile_num=2)
+>>> r.path, open(r.path, "rb").read() == open(field_path, "rb").read()
+('./eh_EMS.#02', True)
+>>> kavro_field.write_field_file("copy.#01", f, 0) == "copy.#01"
+True
 """
 
 from ._version import __version__
 from .errors import DamagedFileError, FieldFileError, KavroFieldError, UnreadableInputError, UnwritableOutputError
 from .exchange.exports import export_npz, export_vti
 from .exchange.openpmd import export_openpmd
+from .exchange.openpmd_import import ImportResult, import_openpmd
 from .fieldfiles.fieldfile import OnAxis
 from .fieldfiles.layouts import FieldFile, load
+from .fieldfiles.writer import write_field_file
 from .figures.plots import figure, save_plot
 from .findings import Finding
 from .inputs.prepared import Inputs
 from .inputs.trace import read_inputs
 
-__all__ = ["DamagedFileError", "FieldFile", "FieldFileError", "Finding", "Inputs", "KavroFieldError", "OnAxis",
-           "UnreadableInputError", "UnwritableOutputError", "export_npz", "export_openpmd", "export_vti", "figure",
-           "load", "read_inputs", "save_plot", "__version__"]
+__all__ = ["DamagedFileError", "FieldFile", "FieldFileError", "Finding", "ImportResult", "Inputs", "KavroFieldError",
+           "OnAxis", "UnreadableInputError", "UnwritableOutputError", "export_npz", "export_openpmd", "export_vti",
+           "figure", "import_openpmd", "load", "read_inputs", "save_plot", "write_field_file", "__version__"]

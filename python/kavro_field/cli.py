@@ -90,9 +90,10 @@ def _plot(args):
 
 
 def _kind_and_inputs(args, f, need_inputs=False):
-    """The field kind the file, --kind or the control file states (a usage error where they
-    disagree with each other or with --field-unit), and the conversion's inputs for the figure."""
-    from .units import unit_problem
+    """The field kind the file, --kind or the control file states, else the one --field-unit
+    belongs to (a usage error where they disagree with each other or with --field-unit), and the
+    conversion's inputs for the figure."""
+    from .units import FIELD_UNITS, unit_problem
     kinds = {"the file": f.kind, "--kind": args.kind}
     inputs = None
     if args.control:
@@ -106,6 +107,8 @@ def _kind_and_inputs(args, f, need_inputs=False):
     problem = unit_problem(args.field_unit, kind)
     if problem:
         args.usage(problem)
+    if kind is None and args.field_unit is not None:
+        kind = FIELD_UNITS[args.field_unit][1]
     return kind, inputs if need_inputs else None
 
 
@@ -122,10 +125,12 @@ def _diff(args):
 
 
 def _export(args):
-    from .exchange.exports import export_npz, export_vti
+    from .exchange.exports import export_npz, export_vti, stored_half
     from .fieldfiles.layouts import load
     f = load(args.file)
     kind, _ = _kind_and_inputs(args, f)
+    if args.unfold:
+        f = f.unfold()
     if args.frequency is not None and not 0.0 < args.frequency < math.inf:
         args.usage(f"--frequency {args.frequency:g}: a frequency in Hz above 0")
     units = {"length_unit": args.length_unit, "field_unit": args.field_unit, "kind": kind,
@@ -144,6 +149,45 @@ def _export(args):
     else:
         export_vti(f, args.vtk, **units)
     print(f"written: {args.npz or args.vtk or args.openpmd}")
+    if f.unfolding is not None:
+        print(f.unfolding.describe(kind))
+    half = stored_half(f)
+    if half:
+        print(half + ("" if args.unfold else " (or export with --unfold)"))
+    return 0
+
+
+def _import(args):
+    from .exchange.openpmd_import import import_openpmd, read_control_grid
+    if args.control:
+        if any(value is not None for value in (args.d_elm, args.aper, args.ksym, args.kfile_num, args.layout)):
+            args.usage("--control gives the grid and the file: --d-elm, --aper, --ksym, --kfile-num and --layout"
+                       " go without it")
+        grid = read_control_grid(args.control)
+    else:
+        missing = [option for option, value in (("--d-elm", args.d_elm), ("--aper", args.aper)) if value is None]
+        if missing:
+            args.usage(f"import needs {' and '.join(missing)} (or --control CONTROL); nothing written")
+        grid = {"d_elm": args.d_elm, "aper": args.aper, "ksym": tuple(args.ksym or (0, 0, 0)),
+                "kfile_num": 1 if args.kfile_num is None else args.kfile_num,
+                "layout": 0 if args.layout is None else args.layout}
+    for name in ("d_elm", "aper"):
+        if not 0.0 < grid[name] < math.inf:
+            args.usage(f"{name} {grid[name]:g}: a length above 0")
+    if args.phase is not None and not math.isfinite(args.phase):
+        args.usage(f"--phase {args.phase:g}: a phase in degrees")
+    try:
+        result = import_openpmd(args.file, mesh=args.mesh, kind=args.kind, phase=args.phase,
+                                length_unit=args.length_unit, field_unit=args.field_unit, output_dir=args.output,
+                                outside=args.outside, **grid)
+    except KavroFieldError:
+        raise
+    except ValueError as err:  # the options, not the file
+        args.usage(str(err))
+    for warning in result.warnings:
+        print(f"warning: {warning}")
+    print(f"written: {result.path} (layout {result.layout}, {result.kind} field, from the {result.geometry} mesh"
+          f" {result.mesh})")
     return 0
 
 
@@ -221,7 +265,29 @@ def parser():
     export.add_argument("--control", metavar="CONTROL_FILE", help="control file of the conversion: the field kind")
     export.add_argument("--frequency", type=float, metavar="HZ",
                         help="the field is an RF amplitude of this frequency (openPMD harmonic 1)")
+    export.add_argument("--unfold", action="store_true",
+                        help="a file with ksym flags: the whole element, the stored half and its mirror image")
     export.set_defaults(run=_export, usage=export.error)
+
+    imp = sub.add_parser("import", help="a field file from an openPMD external field mesh (HDF5)")
+    imp.add_argument("file", metavar="MAP.h5")
+    imp.add_argument("--mesh", metavar="NAME", help="the mesh, where externalFieldPath holds several")
+    imp.add_argument("--kind", choices=("E", "B"), help="the field, where the mesh holds both")
+    imp.add_argument("--phase", type=float, metavar="DEG", help="degrees: the phase of an oscillating field")
+    imp.add_argument("--length-unit", choices=list(LENGTH_UNITS), required=True, help="length unit of the output")
+    imp.add_argument("--field-unit", choices=list(FIELD_UNITS), required=True, help="field unit of the output")
+    imp.add_argument("--control", metavar="CONTROL",
+                     help="control file (or its folder): kfile_num, kform_3D, ksym, d_elm, aper")
+    imp.add_argument("--d-elm", type=float, metavar="L", help="element length, in the length unit")
+    imp.add_argument("--aper", type=float, metavar="A", help="aperture, in the length unit")
+    imp.add_argument("--ksym", type=int, nargs=3, metavar=("X", "Y", "Z"),
+                     help="symmetry flags: a flagged axis holds its half from 0 (default 0 0 0)")
+    imp.add_argument("--kfile-num", type=int, metavar="N", help="the output is eh_EMS.#NN (default 1)")
+    imp.add_argument("--layout", type=int, choices=(0, 1, 2), help="0 binary, 1 or 2 text (default 0)")
+    imp.add_argument("--output", default=".", metavar="DIR", help="the output's folder (default: .)")
+    imp.add_argument("--outside", choices=("refuse", "zero"), default="refuse",
+                     help="a node outside a rectangular mesh refuses the import, or gets zero (default refuse)")
+    imp.set_defaults(run=_import, usage=imp.error)
     return top
 
 

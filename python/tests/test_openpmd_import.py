@@ -11,7 +11,7 @@ import pytest
 
 import analytic
 from conftest import SOURCE_DIR
-from kavro_field import FieldFileError, export_openpmd, load
+from kavro_field import DamagedFileError, UnreadableInputError, export_openpmd, load
 from kavro_field.fieldfiles.grid import node_coordinates
 from kavro_field.exchange.openpmd_import import find_converter, import_openpmd, read_control_grid
 
@@ -186,26 +186,26 @@ def refusal_mesh(tmp_path, **change):
     return write_mesh(str(tmp_path / "m.h5"), args.pop("values"), args.pop("spacing"), args.pop("offset"), **args)
 
 
-@pytest.mark.parametrize("change, options, message", [
-    ({"mesh_attrs": {"harmonic": 2}}, {}, "harmonic 2 oscillates: give the phase"),
-    ({"unit_si": None}, {}, "no unitSI"),
-    ({}, {"length_unit": None}, "units are needed"),
-    ({}, {"field_unit": "V/m"}, "the field unit V/m is one of E"),
-    ({}, {"aper": 1.5}, "lie outside the mesh, the first at"),
+@pytest.mark.parametrize("change, options, cause, message", [
+    ({"mesh_attrs": {"harmonic": 2}}, {}, DamagedFileError, "harmonic 2 oscillates: give the phase"),
+    ({"unit_si": None}, {}, DamagedFileError, "no unitSI"),
+    ({}, {"length_unit": None}, ValueError, "units are needed"),
+    ({}, {"field_unit": "V/m"}, DamagedFileError, "the field unit V/m is one of E"),
+    ({}, {"aper": 1.5}, DamagedFileError, "lie outside the mesh, the first at"),
     ({"geometry": "cylindrical", "values": {"r": np.arange(125.0).reshape(5, 5, 5)}, "offset": [0.0, 0.0, -1.0]}, {},
-     "depends on theta"),
-    ({"geometry": "cylindrical", "offset": [0.0, 0.0, -1.1]}, {}, "by no whole number of its z steps"),
+     DamagedFileError, "depends on theta"),
+    ({"geometry": "cylindrical", "offset": [0.0, 0.0, -1.1]}, {}, DamagedFileError, "by no whole number of its z steps"),
     ({"geometry": "cylindrical", "values": {"theta": np.ones((5, 1, 5))}, "offset": [0.0, 0.0, -1.0]}, {},
-     "an azimuthal component"),
-    ({"geometry": "spherical"}, {}, "gridGeometry 'spherical'"),
-    ({"mesh_attrs": {"eleAnchorPt": np.bytes_("middle")}}, {}, "eleAnchorPt 'middle'"),
-    ({}, {"mesh": "7"}, "no mesh '7'"),
+     DamagedFileError, "an azimuthal component"),
+    ({"geometry": "spherical"}, {}, DamagedFileError, "gridGeometry 'spherical'"),
+    ({"mesh_attrs": {"eleAnchorPt": np.bytes_("middle")}}, {}, DamagedFileError, "eleAnchorPt 'middle'"),
+    ({}, {"mesh": "7"}, DamagedFileError, "no mesh '7'"),
 ])
-def test_refusals(tmp_path, change, options, message):
+def test_refusals(tmp_path, change, options, cause, message):
     path = refusal_mesh(tmp_path, **change)
     kwargs = dict(length_unit="m", field_unit="T", d_elm=2.0, aper=1.0, output_dir=str(tmp_path))
     kwargs.update(options)
-    with pytest.raises(FieldFileError, match=message):
+    with pytest.raises(cause, match=message):
         import_openpmd(path, **kwargs)
     assert not os.path.exists(tmp_path / "eh_EMS.#01")
 
@@ -228,20 +228,21 @@ def test_nodes_outside_set_to_zero_on_request(tmp_path):
 @pytest.mark.parametrize("lines", [["title", "", "table.txt", "0", "0", "1", "0", "0 0 0", "16.0"], []])
 def test_control_file_that_stops_before_aper(tmp_path, lines):
     (tmp_path / "poisson_to_kavro.dat").write_text("\n".join(lines) + "\n" if lines else "")
-    with pytest.raises(FieldFileError, match="up to its aper"):
+    with pytest.raises(DamagedFileError, match="up to its aper"):
         read_control_grid(str(tmp_path))
 
 
 def test_missing_converter_is_a_clear_error(monkeypatch):
     monkeypatch.setenv("PATH", "/nonexistent")
     monkeypatch.delenv("P2K_CONVERTER", raising=False)
-    with pytest.raises(FieldFileError, match="not found beside the companion nor on PATH"):
+    with pytest.raises(UnreadableInputError, match="not found beside the companion nor on PATH"):
         find_converter()
 
 
 @pytest.mark.parametrize("module", ["kavro_field.fieldfiles.writer", "kavro_field.exchange.openpmd_import"])
-def test_docstring_examples_run(module):
+def test_docstring_examples_run(module, tmp_path, monkeypatch):
     import doctest
     import importlib
+    monkeypatch.chdir(tmp_path)  # what the examples write stays there
     failed, tried = doctest.testmod(importlib.import_module(module))
     assert tried > 0 and failed == 0

@@ -30,20 +30,54 @@ def provenance(f) -> dict:
             "companion_version": f"kavro-field {__version__}"}
 
 
-def metadata(f, length_unit: Optional[str] = None, field_unit: Optional[str] = None,
-             kind: Optional[str] = None, frequency: Optional[float] = None) -> dict:
-    """Everything an export carries beside the arrays: header values the layout holds, the field
-    kind (the file's, else `kind`), the units and frequency where given, and the provenance.
+def stored_half(f) -> Optional[str]:
+    """What a reader must know of a grid that holds a half of the element, None for a whole one.
+
+    The converter writes only the half from 0 along each axis with its symmetry flag set; the
+    other half is the mirror image, which a reader of the exported grid must make itself.
 
     Examples
     --------
-    >>> metadata(kavro_field.load(field_path), "cm", "V/cm", "E")["kind"]
-    'E'
+    >>> f = kavro_field.load(field_path)
+    >>> stored_half(f) is None
+    True
+    >>> import dataclasses
+    >>> stored_half(dataclasses.replace(f, ksym=(0, 0, 1)))
+    'the grid holds the half z >= 0 of the element (ksym 0 0 1): readers must mirror it'
     """
-    known = {"d_elm": f.d_elm, "aper": f.aper, "kind": f.kind or kind, "length_unit": length_unit,
-             "field_unit": field_unit, "frequency": frequency}
+    axes = [name for name, flag in zip("xyz", f.ksym) if flag != 0]
+    if not axes:
+        return None
+    halves = ", ".join(f"{name} >= 0" for name in axes)
+    flags = " ".join(str(int(v)) for v in f.ksym)
+    part = {1: "half", 2: "quarter", 3: "eighth"}[len(axes)]
+    return f"the grid holds the {part} {halves} of the element (ksym {flags}): readers must mirror it"
+
+
+def metadata(f, length_unit: Optional[str] = None, field_unit: Optional[str] = None,
+             kind: Optional[str] = None, frequency: Optional[float] = None) -> dict:
+    """Everything an export carries beside the arrays: header values the layout holds, the field
+    kind (the file's, else `kind`, else "unknown"), the units and frequency where given, what a
+    stored half asks of a reader, the parities of an unfolded file, and the provenance.
+
+    Examples
+    --------
+    >>> f = kavro_field.load(field_path)
+    >>> metadata(f, "cm", "V/cm", "E")["kind"], metadata(f)["kind"]
+    ('E', 'unknown')
+    """
+    known = {"d_elm": f.d_elm, "aper": f.aper, "kind": f.kind or kind or "unknown", "length_unit": length_unit,
+             "field_unit": field_unit, "frequency": frequency, "stored_half": stored_half(f)}
     meta = {name: value for name, value in known.items() if value is not None}
     meta["ksym"] = tuple(int(v) for v in f.ksym)
+    unfolding = getattr(f, "unfolding", None)
+    if unfolding is not None:
+        letter = meta["kind"] if meta["kind"] in ("E", "B") else "F"
+        meta["unfolding"] = unfolding.describe(letter)
+        for axis in unfolding.axes:
+            if axis.odd is not None:
+                # The components odd across the plane; the others are even.
+                meta[f"odd_across_{axis.axis}"] = " ".join(letter + name[1] for name in axis.odd)
     meta.update(provenance(f))
     return meta
 
@@ -98,7 +132,7 @@ def vti_document(f, **units) -> str:
     and the metadata as field data.
 
     The grid is uniform, so origin and spacing describe it; the point array is named "E", "B" or
-    "field" where the kind is unknown.
+    "field" where the kind is unknown (the field data's kind then says "unknown").
 
     Examples
     --------
@@ -106,7 +140,7 @@ def vti_document(f, **units) -> str:
     '<?xml version="1.0"?>'
     """
     meta = metadata(f, **units)
-    name = meta.get("kind", "field")
+    name = meta["kind"] if meta["kind"] in ("E", "B") else "field"
     nx, ny, nz = f.Fx.shape
     spacing = [float((g[-1] - g[0]) / (len(g) - 1)) for g in f.grids]
     # Point (i, j, k) is tuple number i + nx (j + ny k): Fortran order of [i, j, k].

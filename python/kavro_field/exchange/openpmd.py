@@ -4,6 +4,10 @@ One mesh group at the root's `externalFieldPath`: a rectangular grid in metres a
 element's centre, the three components of `electricField` or `magneticField` as the file holds
 them, each with the factor `unitSI` that turns it into V/m or T. The arrays keep the file's bits;
 a reader following the extension multiplies by `unitSI` and gets the field in SI.
+
+`unitDimension` is on the record, where the base standard puts it, and on each component too,
+with `unitSI` and `unitSymbol` ("V/m" or "T", the unit of the value times `unitSI`): the readers
+in common use open a component on its own and look for them there.
 """
 
 import datetime
@@ -21,6 +25,8 @@ if TYPE_CHECKING:
 OPENPMD_VERSION = "1.1.0"
 EXTERNAL_FIELD_PATH = "/ExternalFieldMesh/"
 RECORD_NAMES = {"E": "electricField", "B": "magneticField"}
+# The SI unit a component's value times its unitSI is in.
+SI_SYMBOLS = {"E": "V/m", "B": "T"}
 H5PY_MISSING = "the openPMD export needs the h5py package (Debian: apt-get install python3-h5py)"
 
 
@@ -69,8 +75,9 @@ def openpmd_attributes(f, length_unit: str, field_unit: str, kind: Optional[str]
     Examples
     --------
     >>> a = openpmd_attributes(kavro_field.load(field_path), "cm", "V/cm", "E")
-    >>> a["/ExternalFieldMesh/electricField/z"]["unitSI"]
-    100.0
+    >>> z = a["/ExternalFieldMesh/electricField/z"]
+    >>> z["unitSI"], z["unitSymbol"], z["unitDimension"].tolist()
+    (100.0, b'V/m', [1.0, 1.0, -3.0, -1.0, 0.0, 0.0, 0.0])
     """
     if length_unit not in LENGTH_UNITS or field_unit not in FIELD_UNITS:
         raise ValueError(f"unknown unit: length {length_unit!r}, field {field_unit!r}")
@@ -105,7 +112,8 @@ def openpmd_attributes(f, length_unit: str, field_unit: str, kind: Optional[str]
         record: {"unitDimension": np.array(UNIT_DIMENSIONS[kind]), "timeOffset": 0.0,
                  "geometry": _text("cartesian"), "axisLabels": labels, "gridSpacing": spacing,
                  "gridGlobalOffset": origin, "gridUnitSI": np.ones(3)},
-        **{f"{record}/{axis}": {"unitSI": FIELD_UNITS[field_unit][0], "position": np.zeros(3)} for axis in "xyz"},
+        **{f"{record}/{axis}": {"unitSI": FIELD_UNITS[field_unit][0], "unitDimension": np.array(UNIT_DIMENSIONS[kind]),
+                                "unitSymbol": _text(SI_SYMBOLS[kind]), "position": np.zeros(3)} for axis in "xyz"},
     }
 
 

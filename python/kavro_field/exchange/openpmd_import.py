@@ -23,7 +23,7 @@ from typing import Any, Dict, List, Optional, Tuple
 
 import numpy as np
 
-from ..errors import FieldFileError
+from ..errors import DamagedFileError, UnreadableInputError
 from ..fieldfiles.grid import AXIS_NAMES, NODE_COUNTS
 from ..inputs import trace
 from ..inputs.names import output_name
@@ -67,6 +67,12 @@ class ImportResult:
     first_outside : tuple of float or None
         The first of them, (x, y, z) in the output's length unit.
     warnings : list of str
+
+    Examples
+    --------
+    >>> r = ImportResult("eh_EMS.#01", 0, "B", "/ExternalFieldMesh/", "rectangular", 12, (-1.5, -1.5, -1.0))
+    >>> r.outside, r.warnings
+    (12, [])
     """
 
     path: str
@@ -90,11 +96,11 @@ def _text(value) -> str:
 def _vector(path, attrs, name, default=None, where=""):
     if name not in attrs:
         if default is None:
-            raise FieldFileError(path, f"{where}: the attribute {name} is missing")
+            raise DamagedFileError(path, f"{where}: the attribute {name} is missing")
         return np.asarray(default, dtype=np.float64)
     value = np.asarray(attrs[name], dtype=np.float64).ravel()
     if value.size != 3:
-        raise FieldFileError(path, f"{where}: {name} has {value.size} values where 3 are expected")
+        raise DamagedFileError(path, f"{where}: {name} has {value.size} values where 3 are expected")
     return value
 
 
@@ -114,22 +120,25 @@ def read_control_grid(control) -> Dict[str, Any]:
 
     Raises
     ------
-    FieldFileError
-        When the control file cannot be read up to its aper.
+    UnreadableInputError
+        When the control file is missing or cannot be opened.
+    DamagedFileError
+        When it stops before its aper.
 
     Examples
     --------
-    >>> import os, tempfile
-    >>> folder = tempfile.mkdtemp()
-    >>> with open(os.path.join(folder, "poisson_to_kavro.dat"), "w") as control:
+    >>> with open("poisson_to_kavro.dat", "w") as control:
     ...     _ = control.write("lens\n\nlens.txt\n0\n0\n7\n2\n0 0 1\n16.0\n1.0\n1.0\n1.0\n")
-    >>> read_control_grid(folder)
+    >>> read_control_grid(".")
     {'kfile_num': 7, 'layout': 2, 'ksym': (0, 0, 1), 'd_elm': 16.0, 'aper': 1.0}
     """
     t = trace(control)
     if "aper" not in t.origins:
         why = " ".join(line.strip() for line in t.outcome.stderr) if t.outcome.outcome == "failure" else ""
-        raise FieldFileError(t.control_path, "cannot be read as a control file up to its aper" + (f": {why}" if why else ""))
+        problem = "cannot be read as a control file up to its aper" + (f": {why}" if why else "")
+        # A control file that is not there (or not a file) is unreadable; one that stops short is damaged.
+        cause = DamagedFileError if os.path.isfile(t.control_path) else UnreadableInputError
+        raise cause(t.control_path, problem)
     c: Dict[str, Any] = t.control
     return {"kfile_num": int(c["kfile_num"]), "layout": int(c["kform_3D"]),
             "ksym": (int(c["ksym_x"]), int(c["ksym_y"]), int(c["ksym_z"])),
@@ -140,28 +149,28 @@ def _mesh_group(path, h5, mesh):
     import h5py
     """(HDF5 path, group) of the one mesh the file holds, or of the one `mesh` names."""
     if "externalFieldPath" not in h5.attrs:
-        raise FieldFileError(path, "no externalFieldPath at the root: not an external field mesh file")
+        raise DamagedFileError(path, "no externalFieldPath at the root: not an external field mesh file")
     pattern = _text(h5.attrs["externalFieldPath"])
     if "%T" not in pattern:
         name = pattern.strip("/")
         if name not in h5:
-            raise FieldFileError(path, f"the externalFieldPath {pattern} is not in the file")
+            raise DamagedFileError(path, f"the externalFieldPath {pattern} is not in the file")
         if mesh is not None and mesh != name.rsplit("/", 1)[-1] and mesh != name:
-            raise FieldFileError(path, f"no mesh {mesh!r}: the file holds the one mesh {pattern}")
+            raise DamagedFileError(path, f"no mesh {mesh!r}: the file holds the one mesh {pattern}")
         return "/" + name + "/", h5[name]
     head, _, tail = pattern.partition("%T")
     parent = head.strip("/")
     if parent and parent not in h5:
-        raise FieldFileError(path, f"the externalFieldPath {pattern} is not in the file")
+        raise DamagedFileError(path, f"the externalFieldPath {pattern} is not in the file")
     group = h5[parent] if parent else h5
     names = sorted(n for n, node in group.items()
                    if isinstance(node, h5py.Group) and (not tail.strip("/") or tail.strip("/") in node))
     if mesh is None:
         if len(names) != 1:
-            raise FieldFileError(path, f"{len(names)} meshes at {pattern} ({', '.join(names) or 'none'}): name one")
+            raise DamagedFileError(path, f"{len(names)} meshes at {pattern} ({', '.join(names) or 'none'}): name one")
         mesh = names[0]
     if mesh not in names:
-        raise FieldFileError(path, f"no mesh {mesh!r} at {pattern}; the file holds {', '.join(names) or 'none'}")
+        raise DamagedFileError(path, f"no mesh {mesh!r} at {pattern}; the file holds {', '.join(names) or 'none'}")
     where = pattern.replace("%T", mesh)
     return where, h5[where.strip("/")]
 
@@ -173,13 +182,13 @@ def _component(path, record, name, shape, where):
         return None, 1.0
     node = record[name]
     if "unitSI" not in node.attrs:
-        raise FieldFileError(path, f"{where}/{name}: no unitSI, so the field's unit is unknown")
+        raise DamagedFileError(path, f"{where}/{name}: no unitSI, so the field's unit is unknown")
     unit = float(np.asarray(node.attrs["unitSI"]).ravel()[0])
     if "value" in node.attrs:
         value = np.asarray(node.attrs["value"])
         return np.full(shape, value.ravel()[0], dtype=value.dtype), unit
     if not hasattr(node, "shape"):
-        raise FieldFileError(path, f"{where}/{name}: neither a dataset nor a constant component (value, shape)")
+        raise DamagedFileError(path, f"{where}/{name}: neither a dataset nor a constant component (value, shape)")
     data = np.asarray(node[()])
     if data.dtype.names and set(data.dtype.names) >= {"r", "i"}:
         data = data["r"] + 1j * data["i"]
@@ -188,7 +197,7 @@ def _component(path, record, name, shape, where):
         if data.shape == shape[::-1] and labels[::-1] == list(COMPONENTS["rectangular"]):
             data = data.transpose()
         else:
-            raise FieldFileError(path, f"{where}/{name}: shape {data.shape} where the gridSize is {shape}")
+            raise DamagedFileError(path, f"{where}/{name}: shape {data.shape} where the gridSize is {shape}")
     return data, unit
 
 
@@ -209,25 +218,25 @@ def _read_mesh(path, h5, mesh, kind, phase, length_unit, field_unit, d_elm) -> _
     attrs = group.attrs
     geometry = _text(attrs.get("gridGeometry", b"")).strip()
     if geometry not in COMPONENTS:
-        raise FieldFileError(path, f"{where}: gridGeometry {geometry!r} where rectangular or cylindrical is expected")
+        raise DamagedFileError(path, f"{where}: gridGeometry {geometry!r} where rectangular or cylindrical is expected")
     present = [k for k, name in RECORDS.items() if name in group]
     if not present:
-        raise FieldFileError(path, f"{where}: neither electricField nor magneticField")
+        raise DamagedFileError(path, f"{where}: neither electricField nor magneticField")
     if kind is None:
         if len(present) > 1:
-            raise FieldFileError(path, f"{where}: holds electricField and magneticField: give the kind (E or B)")
+            raise DamagedFileError(path, f"{where}: holds electricField and magneticField: give the kind (E or B)")
         kind = present[0]
     elif kind not in present:
-        raise FieldFileError(path, f"{where}: no {RECORDS.get(kind, kind)}")
+        raise DamagedFileError(path, f"{where}: no {RECORDS.get(kind, kind)}")
     problem = unit_problem(field_unit, kind)
     if problem:
-        raise FieldFileError(path, problem)
+        raise DamagedFileError(path, problem)
     warnings = []
     harmonic = int(np.asarray(attrs.get("harmonic", 0)).ravel()[0])
     rotation = 1.0 + 0.0j
     if harmonic != 0:
         if phase is None:
-            raise FieldFileError(path, f"{where}: harmonic {harmonic} oscillates: give the phase in degrees")
+            raise DamagedFileError(path, f"{where}: harmonic {harmonic} oscillates: give the phase in degrees")
         rf_phase = float(np.asarray(attrs.get("RFphase", 0.0)).ravel()[0])
         # The field is the real part of Z exp[-2 pi i (f t + RFphase)], here at f t = phase / 360.
         turns = rf_phase + phase / 360.0
@@ -236,10 +245,10 @@ def _read_mesh(path, h5, mesh, kind, phase, length_unit, field_unit, d_elm) -> _
             rotation = 1.0 + 0.0j
     anchor = _text(attrs.get("eleAnchorPt", b"")).strip()
     if anchor not in ANCHORS:
-        raise FieldFileError(path, f"{where}: eleAnchorPt {anchor!r} where beginning, center or end is expected")
+        raise DamagedFileError(path, f"{where}: eleAnchorPt {anchor!r} where beginning, center or end is expected")
     size = tuple(int(v) for v in np.asarray(attrs["gridSize"]).ravel()) if "gridSize" in attrs else None
     if size is None or len(size) != 3 or min(size) < 1:
-        raise FieldFileError(path, f"{where}: no gridSize of three positive counts")
+        raise DamagedFileError(path, f"{where}: no gridSize of three positive counts")
     spacing = _vector(path, attrs, "gridSpacing", where=where)
     offset = _vector(path, attrs, "gridOriginOffset", where=where)
     lower = _vector(path, attrs, "gridLowerBound", default=(0, 0, 0), where=where)
@@ -247,9 +256,7 @@ def _read_mesh(path, h5, mesh, kind, phase, length_unit, field_unit, d_elm) -> _
     grid_unit = attrs.get("gridUnitSI", record.attrs.get("gridUnitSI", 1.0))
     grid_unit = np.broadcast_to(np.asarray(grid_unit, dtype=np.float64).ravel(), (3,)) if np.size(grid_unit) in (1, 3) else None
     if grid_unit is None:
-        raise FieldFileError(path, f"{where}: gridUnitSI holds neither one nor three values")
-    if length_unit not in LENGTH_UNITS or field_unit not in FIELD_UNITS:
-        raise FieldFileError(path, f"unknown unit: length {length_unit!r}, field {field_unit!r}")
+        raise DamagedFileError(path, f"{where}: gridUnitSI holds neither one nor three values")
     metres = LENGTH_UNITS[length_unit]
     field_scale = float(np.asarray(attrs.get("fieldScale", 1.0)).ravel()[0])
     values: List[Optional[np.ndarray]] = []
@@ -277,7 +284,7 @@ def _read_mesh(path, h5, mesh, kind, phase, length_unit, field_unit, d_elm) -> _
     origin[2] += shift
     if geometry == "cylindrical":
         if offset[0] != 0.0 or offset[1] != 0.0:
-            raise FieldFileError(path, f"{where}: a cylindrical grid off the axis (gridOriginOffset x, y ="
+            raise DamagedFileError(path, f"{where}: a cylindrical grid off the axis (gridOriginOffset x, y ="
                                        f" {offset[0]!r}, {offset[1]!r})")
         origin[0] = lower[0] * step[0]
     return _Mesh(where, geometry, kind, values, step, origin, size, warnings)
@@ -345,10 +352,10 @@ def _solver_table(m: _Mesh, path) -> Tuple[str, str, List[str]]:
     warnings)."""
     nr, ntheta, nz = m.shape
     if nr > MAP_NODES[0] or nz > MAP_NODES[1]:
-        raise FieldFileError(path, f"{m.where}: {nr} x {nz} (r, z) nodes, where the converter's map holds at most"
+        raise DamagedFileError(path, f"{m.where}: {nr} x {nz} (r, z) nodes, where the converter's map holds at most"
                                    f" {MAP_NODES[0]} x {MAP_NODES[1]}")
     if nr < 2 or nz < 2:
-        raise FieldFileError(path, f"{m.where}: {nr} x {nz} (r, z) nodes: the converter needs two along each")
+        raise DamagedFileError(path, f"{m.where}: {nr} x {nz} (r, z) nodes: the converter needs two along each")
     planes = []
     for name, values in zip(COMPONENTS["cylindrical"], m.values):
         if values is None:
@@ -356,17 +363,17 @@ def _solver_table(m: _Mesh, path) -> Tuple[str, str, List[str]]:
             continue
         peak = float(np.max(np.abs(values), initial=0.0))
         if ntheta > 1 and np.any(np.abs(values - values[:, :1, :]) > THETA_TOLERANCE * peak):
-            raise FieldFileError(path, f"{m.where}: {name} depends on theta; only an axially symmetric field"
+            raise DamagedFileError(path, f"{m.where}: {name} depends on theta; only an axially symmetric field"
                                        " can be converted")
         if name == "theta" and peak != 0.0:
-            raise FieldFileError(path, f"{m.where}: an azimuthal component, which an axially symmetric"
+            raise DamagedFileError(path, f"{m.where}: an azimuthal component, which an axially symmetric"
                                        " KAVRO conversion does not carry")
         if not np.all(np.isfinite(values)):
-            raise FieldFileError(path, f"{m.where}: {name} holds values that are not finite")
+            raise DamagedFileError(path, f"{m.where}: {name} holds values that are not finite")
         planes.append(values[:, 0, :])
     rmin = m.origin[0]
     if rmin < 0:
-        raise FieldFileError(path, f"{m.where}: the radius starts at {rmin!r}, below the axis")
+        raise DamagedFileError(path, f"{m.where}: the radius starts at {rmin!r}, below the axis")
     rmax = rmin + (nr - 1) * m.spacing[0]
     dz = m.spacing[2]
     zmin, zmax = m.origin[2], m.origin[2] + (nz - 1) * dz
@@ -378,12 +385,12 @@ def _solver_table(m: _Mesh, path) -> Tuple[str, str, List[str]]:
     rows = (zmin + zmax) / dz
     if abs(rows) > ON_NODE:
         if abs(rows - round(rows)) > 1e-6:
-            raise FieldFileError(path, f"{m.where}: the mesh runs from z = {zmin!r} to {zmax!r} on the element, off"
+            raise DamagedFileError(path, f"{m.where}: the mesh runs from z = {zmin!r} to {zmax!r} on the element, off"
                                        " its centre by no whole number of its z steps, and the converter centres"
                                        " every table")
         below, above = (int(round(rows)), 0) if rows > 0 else (0, int(round(-rows)))
         if nz + below + above > MAP_NODES[1]:
-            raise FieldFileError(path, f"{m.where}: centred on the element the mesh needs {nz + below + above} z"
+            raise DamagedFileError(path, f"{m.where}: centred on the element the mesh needs {nz + below + above} z"
                                        f" nodes, where the converter's map holds at most {MAP_NODES[1]}")
         warnings.append(f"the mesh runs from z = {zmin:.6g} to {zmax:.6g}: {below or above} rows of zeros added"
                         f" {'below' if below else 'above'} it to centre it on the element")
@@ -409,8 +416,8 @@ def find_converter(converter: Optional[str] = None) -> str:
 
     Raises
     ------
-    FieldFileError
-        When there is none.
+    UnreadableInputError
+        When there is none, or the one named is not an executable file.
 
     Examples
     --------
@@ -420,7 +427,7 @@ def find_converter(converter: Optional[str] = None) -> str:
     chosen = converter or os.environ.get("P2K_CONVERTER")
     if chosen:
         if not os.access(chosen, os.X_OK) or os.path.isdir(chosen):
-            raise FieldFileError(chosen, "is not an executable converter")
+            raise UnreadableInputError(chosen, "is not an executable converter")
         return chosen
     package = os.path.dirname(os.path.abspath(__file__))
     # Installed: <prefix>/lib/python3/dist-packages/kavro_field beside <prefix>/bin.
@@ -429,11 +436,11 @@ def find_converter(converter: Optional[str] = None) -> str:
         return os.path.normpath(beside)
     found = shutil.which(CONVERTER_NAME)
     if not found:
-        raise FieldFileError(CONVERTER_NAME, "not found beside the companion nor on PATH (set P2K_CONVERTER)")
+        raise UnreadableInputError(CONVERTER_NAME, "not found beside the companion nor on PATH (set P2K_CONVERTER)")
     return found
 
 
-def _convert(table: str, flag: str, grid: Dict[str, Any], converter: str) -> bytes:
+def _convert(table: str, flag: str, grid: Dict[str, Any], converter: str, mesh_path: str) -> bytes:
     """The converter's output for a table and the grid's control values, made in a temporary folder."""
     ksym = " ".join(str(v) for v in grid["ksym"])
     control = ["control written by kavro-field import", "", "table.txt", f"{flag}        iflag_EH", "0        kmirror_z",
@@ -447,10 +454,10 @@ def _convert(table: str, flag: str, grid: Dict[str, Any], converter: str) -> byt
         try:
             run = subprocess.run([converter], cwd=folder, capture_output=True, text=True)
         except OSError as err:
-            raise FieldFileError(converter, f"cannot be run: {err.strerror or err}") from None
+            raise UnreadableInputError(converter, f"cannot be run: {err.strerror or err}") from None
         name = os.path.join(folder, output_name(int(grid["kfile_num"])))
         if run.returncode != 0 or run.stderr.strip() or not os.path.isfile(name):
-            raise FieldFileError(converter, "did not convert the mesh's table: "
+            raise DamagedFileError(mesh_path, f"the converter {converter} did not convert the mesh's table: "
                                  + (run.stderr.strip().splitlines() or [f"exit status {run.returncode}"])[-1])
         with open(name, "rb") as made:
             return made.read()
@@ -497,17 +504,24 @@ def import_openpmd(path, *, mesh: Optional[str] = None, kind: Optional[str] = No
     ------
     ImportError
         Where h5py is not installed.
-    FieldFileError
-        For a file that is not an external field mesh, a mesh that cannot be converted (its
-        geometry, theta dependence, a missing unit, an oscillating field without a phase, nodes
-        outside), missing output units, a missing converter, or an output that cannot be written.
+    ValueError
+        For missing or unknown output units, an unknown `outside` or `layout`.
+    UnreadableInputError
+        For a file that cannot be opened as HDF5, or a missing converter.
+    DamagedFileError
+        For a file that is not an external field mesh, or a mesh that cannot be converted (its
+        geometry, theta dependence, a missing unitSI, a unit of the other field kind, an
+        oscillating field without a phase, nodes outside), or one the converter refuses.
+    UnwritableOutputError
+        When the output cannot be written.
 
     Examples
     --------
     A uniform Bz of 0.5 T over a box of 4 x 4 x 40 cm, as a constant component:
 
     >>> import os, tempfile, h5py
-    >>> folder = tempfile.mkdtemp()
+    >>> scratch = tempfile.TemporaryDirectory()
+    >>> folder = scratch.name
     >>> with h5py.File(os.path.join(folder, "box.h5"), "w") as h5:
     ...     h5.attrs["externalFieldPath"] = np.bytes_("/ExternalFieldMesh/")
     ...     mesh = h5.create_group("ExternalFieldMesh")
@@ -522,6 +536,7 @@ def import_openpmd(path, *, mesh: Optional[str] = None, kind: Optional[str] = No
     ('eh_EMS.#01', 'B', 0)
     >>> open(r.path).readlines()[5]
     '  0.000000000000000E+000  0.000000000000000E+000   5000.00000000000     \n'
+    >>> scratch.cleanup()
     """
     try:
         import h5py
@@ -529,7 +544,9 @@ def import_openpmd(path, *, mesh: Optional[str] = None, kind: Optional[str] = No
         raise ImportError(H5PY_MISSING) from err
     path = os.fspath(path)
     if length_unit is None or field_unit is None:
-        raise FieldFileError(path, "the output's units are needed (length_unit and field_unit): a KAVRO file states none")
+        raise ValueError("the output's units are needed (length_unit and field_unit): a KAVRO file states none")
+    if length_unit not in LENGTH_UNITS or field_unit not in FIELD_UNITS:
+        raise ValueError(f"unknown unit: length {length_unit!r}, field {field_unit!r}")
     if outside not in OUTSIDE_CHOICES:
         raise ValueError(f"outside {outside!r}: one of {', '.join(OUTSIDE_CHOICES)}")
     if layout not in (0, 1, 2):
@@ -539,7 +556,7 @@ def import_openpmd(path, *, mesh: Optional[str] = None, kind: Optional[str] = No
     try:
         h5 = h5py.File(path, "r")
     except OSError as err:
-        raise FieldFileError(path, f"cannot be read as HDF5: {err}") from None
+        raise UnreadableInputError(path, f"cannot be read as HDF5: {err}") from None
     with h5:
         m = _read_mesh(path, h5, mesh, kind, phase, length_unit, field_unit, float(d_elm))
     target = os.path.join(os.fspath(output_dir), output_name(int(kfile_num)))
@@ -547,7 +564,7 @@ def import_openpmd(path, *, mesh: Optional[str] = None, kind: Optional[str] = No
     if m.geometry == "cylindrical":
         table, flag, warnings = _solver_table(m, path)
         result.warnings += warnings
-        data = _convert(table, flag, grid, find_converter(converter))
+        data = _convert(table, flag, grid, find_converter(converter), path)
     else:
         control = {"aper": grid["aper"], "d_elm": grid["d_elm"], "ksym_x": grid["ksym"][0],
                    "ksym_y": grid["ksym"][1], "ksym_z": grid["ksym"][2]}
@@ -559,7 +576,7 @@ def import_openpmd(path, *, mesh: Optional[str] = None, kind: Optional[str] = No
             i, j, k = (int(v[0]) for v in np.nonzero(out))
             first = (float(grids[0][i]), float(grids[1][j]), float(grids[2][k]))
             if outside == "refuse":
-                raise FieldFileError(path, f"{count:,} of {np.prod(NODE_COUNTS):,} KAVRO nodes lie outside the mesh, the"
+                raise DamagedFileError(path, f"{count:,} of {np.prod(NODE_COUNTS):,} KAVRO nodes lie outside the mesh, the"
                                            f" first at (x, y, z) = ({first[0]!r}, {first[1]!r}, {first[2]!r});"
                                            " outside zero sets them to zero")
             result.outside, result.first_outside = count, first

@@ -9,7 +9,8 @@ float formatting is correctly rounded, so "%.14e" and "%.15e" give them).
 """
 
 import math
-from typing import Any, Mapping, Optional, Sequence
+import os
+from typing import Any, Mapping, Optional, Sequence, Union
 
 import numpy as np
 
@@ -209,8 +210,8 @@ def field_file_bytes(field: Any, layout: int, kind: Optional[str] = None) -> byt
     return (LINE_END.join(header) + LINE_END + body).encode("ascii")
 
 
-def write_field_file(path: str, field: Any, layout: int, *, kind: Optional[str] = None,
-                     inputs: Sequence[str] = ()) -> str:
+def write_field_file(path: Union[str, "os.PathLike[str]"], field: Any, layout: int, *, kind: Optional[str] = None,
+                     inputs: Sequence[Union[str, "os.PathLike[str]"]] = ()) -> str:
     """Write a field file of a layout, byte for byte as the converter's writers make it.
 
     The file is written to a temporary file beside `path` and renamed onto it when complete.
@@ -237,24 +238,24 @@ def write_field_file(path: str, field: Any, layout: int, *, kind: Optional[str] 
     ------
     ValueError
         For content a field file cannot hold (see `field_file_bytes`).
-    FieldFileError
-        When the output cannot be written.
+    UnwritableOutputError
+        When the output cannot be written, or would replace the file a FieldFile was read from.
 
     Examples
     --------
-    >>> import os, tempfile
     >>> zero = np.zeros((25, 25, 201))
-    >>> out = write_field_file(os.path.join(tempfile.mkdtemp(), "eh_EMS.#01"),
-    ...                        {"Fx": zero, "Fy": zero, "Fz": zero, "ksym": (0, 0, 1),
-    ...                         "d_elm": 16.0, "aper": 1.0}, 2, kind="E")
+    >>> out = write_field_file("eh_EMS.#01", {"Fx": zero, "Fy": zero, "Fz": zero, "ksym": (0, 0, 1),
+    ...                                       "d_elm": 16.0, "aper": 1.0}, 2, kind="E")
     >>> open(out, "rb").read().split(b"\\r\\n")[4].decode()
     '  0.000000000000000E+000   8.00000000000000              201'
     """
-    path = str(path)
+    path = os.fspath(path)
     data = field_file_bytes(field, layout, kind)
+    source = _get(field, "path")
+    sources = [os.fspath(p) for p in inputs] + ([os.fspath(source)] if isinstance(source, (str, os.PathLike)) else [])
 
     def write(temporary):
         with open(temporary, "wb") as out:
             out.write(data)
-    write_atomically(path, write, inputs=[str(p) for p in inputs])
+    write_atomically(path, write, inputs=sources)
     return path
