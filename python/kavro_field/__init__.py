@@ -9,9 +9,13 @@ The public API:
   the control values, the prepared map, `at(r, z)` (the converter's 3 x 3 approximation).
 - `export_npz`, `export_vti` and `export_openpmd` write the field with its header, units and
   provenance; `figure` builds the logbook figure (a matplotlib Figure), `save_plot` writes it.
+- `optics(file, length_unit=..., field_unit=..., particle=..., momentum=... | kinetic_energy=...)`
+  gives an element's first-order (thick-lens) optics as an `Optics`; `FieldFile.unfold()` the
+  whole element from a stored half, `FieldFile.on_axis_potential()` an electric field's V(z).
 - `KavroFieldError` (also known as `FieldFileError`) is raised for an input that cannot be read
   (`UnreadableInputError`), a damaged or foreign file (`DamagedFileError`) or an output that
-  cannot be written (`UnwritableOutputError`).
+  cannot be written (`UnwritableOutputError`); `BadUsageError` for options that contradict each
+  other, the table's header or the file.
 
 The command line is `kavro_field.cli` (`kavro-field`, `python3 -m kavro_field`).
 
@@ -29,7 +33,8 @@ array([[  0.        ,   5.00457657],
 """
 
 from ._version import __version__
-from .errors import DamagedFileError, FieldFileError, KavroFieldError, UnreadableInputError, UnwritableOutputError
+from .analysis.optics import Optics, optics
+from .errors import BadUsageError, DamagedFileError, FieldFileError, KavroFieldError, UnreadableInputError, UnwritableOutputError
 from .exchange.exports import export_npz, export_vti
 from .exchange.openpmd import export_openpmd
 from .fieldfiles.fieldfile import OnAxis
@@ -39,6 +44,6 @@ from .findings import Finding
 from .inputs.prepared import Inputs
 from .inputs.trace import read_inputs
 
-__all__ = ["DamagedFileError", "FieldFile", "FieldFileError", "Finding", "Inputs", "KavroFieldError", "OnAxis",
-           "UnreadableInputError", "UnwritableOutputError", "export_npz", "export_openpmd", "export_vti", "figure",
-           "load", "read_inputs", "save_plot", "__version__"]
+__all__ = ["BadUsageError", "DamagedFileError", "FieldFile", "FieldFileError", "Finding", "Inputs", "KavroFieldError",
+           "OnAxis", "Optics", "UnreadableInputError", "UnwritableOutputError", "export_npz", "export_openpmd", "export_vti", "figure",
+           "load", "optics", "read_inputs", "save_plot", "__version__"]

@@ -17,7 +17,7 @@ at an end where the field is cut: a tracker reading the file sees the field stop
 
 import math
 from dataclasses import asdict, dataclass
-from typing import NamedTuple, Optional, Tuple
+from typing import TYPE_CHECKING, NamedTuple, Optional, Tuple, Union
 
 import numpy as np
 
@@ -26,6 +26,9 @@ from .particles import Particle, ParticleError, particle as make_particle, posit
 from ..fieldfiles.grid import axis_node
 from .coverage import FRINGE_SHARE
 from ..units import FIELD_UNITS, LENGTH_UNITS
+
+if TYPE_CHECKING:
+    from ..fieldfiles.fieldfile import FieldFile
 
 SPEED_OF_LIGHT = 299_792_458.0  # m/s
 # The focal length is stable to this relative change between two halvings of the step.
@@ -425,7 +428,7 @@ def _whole(f):
     return g, [g.unfolding.describe(g.kind)]
 
 
-def on_axis_potential(f, length_unit: Optional[str] = None, field_unit: Optional[str] = None) -> Potential:
+def on_axis_potential(f: "FieldFile", length_unit: Optional[str] = None, field_unit: Optional[str] = None) -> Potential:
     """V(z) = -integral E_z dz along the axis of the whole element, 0 at its first plane.
 
     The field is linear between the nodes, as in the optics, so the trapezoid rule is exact.
@@ -463,7 +466,8 @@ def on_axis_potential(f, length_unit: Optional[str] = None, field_unit: Optional
     return Potential(z.copy(), -cumulative_integral(z, axial))
 
 
-def optics(f, length_unit: Optional[str] = None, field_unit: Optional[str] = None, particle=None,
+def optics(f: "FieldFile", length_unit: Optional[str] = None, field_unit: Optional[str] = None,
+           particle: Union[str, Particle, None] = None,
            momentum: Optional[float] = None, kinetic_energy: Optional[float] = None,
            mass: Optional[float] = None, charge: Optional[float] = None) -> Optics:
     """First-order optics of a field file's whole element (see `paraxial_optics`).

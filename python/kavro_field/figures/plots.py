@@ -264,7 +264,7 @@ def figure(f: "FieldFile", length_unit: Optional[str] = None, field_unit: Option
 
     if inputs is not None:
         map_panel(bottom.add_subplot(), inputs, f, labels["z"], length_unit)
-    if electric:  # made last: the panels above keep their places in the figure's list of axes
+    if electric and length_unit and field_unit:  # made last: the panels above keep their places in the list of axes
         _potential_panel(top.add_subplot(cell[1]), f, length_unit, field_unit)
     missing = int((~nodes).sum())
     notes = [f"{missing} of {nodes.size} nodes hold NaN or Inf: not drawn"] if missing else []
