@@ -385,9 +385,8 @@ def summary_lines(s):
                   f"  int {name}^2 dz    {_with_unit(si['integral_square'], square_si)}",
                   f"  effective length {_with_unit(si['effective_length'], 'm')}{_why(a, 'effective_length')}",
                   f"  hard-edge field  {_with_unit(si['hard_edge_field'], field_si)}{_why(a, 'hard_edge_field')}"]
-        if "larmor_angle" in si:
-            lines += [f"  B rho            {_with_unit(si['b_rho'], 'T m')} at {si['momentum']:g} MeV/c",
-                      f"  Larmor angle     {_with_unit(si['larmor_angle'], 'rad')} (thin lens, charge +1 e)"]
+        if "b_rho" in si:  # the rotation is the optics' (the azimuth a ray turns through, with its sign)
+            lines.append(f"  B rho            {_with_unit(si['b_rho'], 'T m')} at {si['momentum']:g} MeV/c")
         if "voltage" in si:
             lines.append(f"  voltage int E dz {_with_unit(si['voltage'], 'V')}{_why(a, 'voltage')}")
         if "T_beta_1" in si:
