@@ -181,7 +181,8 @@ def parser():
     summary = sub.add_parser("summary", help="on-axis field: peak, ends, integrals, effective length; in SI on request")
     summary.add_argument("file")
     summary.add_argument("--control", metavar="CONTROL",
-                         help="control file of the conversion (or its folder): the table's on-axis numbers beside")
+                         help="control file of the conversion (or its folder): the units of its table's header, its"
+                              " field kind, and the table's on-axis numbers beside")
     summary.add_argument("--length-unit", choices=list(LENGTH_UNITS),
                          help="length unit of the table (default: the table's header, with --control)")
     summary.add_argument("--field-unit", choices=list(FIELD_UNITS),

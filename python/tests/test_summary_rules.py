@@ -111,6 +111,7 @@ def test_numbers_of_a_field_that_changes_sign_are_absent(name, fz, kind, absent)
     ["--length-unit", "cm", "--momentum", "1"],
     ["--length-unit", "cm", "--field-unit", "T", "--frequency", "1e9"],  # an RF amplitude is E
     ["--length-unit", "cm", "--field-unit", "T", "--particle", "proton"],  # no energy
+    ["--length-unit", "cm", "--field-unit", "T", "--kinetic-energy", "1"],  # no mass to take it to a momentum
     ["--length-unit", "cm", "--field-unit", "T", "--kinetic-energy", "1", "--mass", "-3", "--charge", "1"],
     ["--length-unit", "cm", "--field-unit", "V/m", "--kind", "B"],  # a unit of E for a field of B
 ])

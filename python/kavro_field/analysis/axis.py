@@ -255,7 +255,9 @@ def _options_apply(units, momentum, kinetic_energy, frequency, particle, mass, c
     chosen = [option for option in given if option in ("--particle", "--mass", "--charge")]
     if chosen and momentum is None and kinetic_energy is None:
         raise BadUsageError(f"{chosen[0]} needs the energy: give --momentum or --kinetic-energy")
-    if units.kind == "E" and (momentum is not None or kinetic_energy is not None) and particle is None and mass is None:
+    if kinetic_energy is not None and particle is None and mass is None:
+        raise BadUsageError("--kinetic-energy needs the particle's mass: give --particle, or --mass and --charge")
+    if units.kind == "E" and momentum is not None and particle is None and mass is None:
         raise BadUsageError("the electric optics need the particle: give --particle, or --mass and --charge")
 
 
