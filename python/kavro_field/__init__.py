@@ -12,9 +12,13 @@ The public API:
 - `write_field_file(path, fieldfile_or_arrays, layout)` writes a field file byte for byte as the
   converter would for those arrays; `import_openpmd(path, ...)` writes one from an openPMD external
   field mesh (an `ImportResult` says what it wrote).
+- `optics(file, length_unit=..., field_unit=..., particle=..., momentum=... | kinetic_energy=...)`
+  gives an element's first-order (thick-lens) optics as an `Optics`; `FieldFile.unfold()` the
+  whole element from a stored half, `FieldFile.on_axis_potential()` an electric field's V(z).
 - `KavroFieldError` (also known as `FieldFileError`) is raised for an input that cannot be read
   (`UnreadableInputError`), a damaged or foreign file (`DamagedFileError`) or an output that
-  cannot be written (`UnwritableOutputError`).
+  cannot be written (`UnwritableOutputError`); `BadUsageError` for options that contradict each
+  other, the table's header or the file.
 
 The command line is `kavro_field.cli` (`kavro-field`, `python3 -m kavro_field`).
 
@@ -38,7 +42,8 @@ True
 """
 
 from ._version import __version__
-from .errors import DamagedFileError, FieldFileError, KavroFieldError, UnreadableInputError, UnwritableOutputError
+from .analysis.optics import Optics, optics
+from .errors import BadUsageError, DamagedFileError, FieldFileError, KavroFieldError, UnreadableInputError, UnwritableOutputError
 from .exchange.exports import export_npz, export_vti
 from .exchange.openpmd import export_openpmd
 from .exchange.openpmd_import import ImportResult, import_openpmd
@@ -50,6 +55,7 @@ from .findings import Finding
 from .inputs.prepared import Inputs
 from .inputs.trace import read_inputs
 
-__all__ = ["DamagedFileError", "FieldFile", "FieldFileError", "Finding", "ImportResult", "Inputs", "KavroFieldError",
-           "OnAxis", "UnreadableInputError", "UnwritableOutputError", "export_npz", "export_openpmd", "export_vti",
-           "figure", "import_openpmd", "load", "read_inputs", "save_plot", "write_field_file", "__version__"]
+__all__ = ["BadUsageError", "DamagedFileError", "FieldFile", "FieldFileError", "Finding", "ImportResult", "Inputs",
+           "KavroFieldError", "OnAxis", "Optics", "UnreadableInputError", "UnwritableOutputError", "export_npz",
+           "export_openpmd", "export_vti", "figure", "import_openpmd", "load", "optics", "read_inputs", "save_plot",
+           "write_field_file", "__version__"]

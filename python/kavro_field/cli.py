@@ -73,8 +73,9 @@ def _lint(args):
 def _summary(args):
     from .fieldfiles.layouts import load
     from .analysis.axis import summarise_axis, summary_lines
-    s = summarise_axis(load(args.file), args.length_unit, args.field_unit, args.momentum, args.frequency, args.control)
-    print(json.dumps(s) if args.json else "\n".join(summary_lines(s)))
+    s = summarise_axis(load(args.file), args.length_unit, args.field_unit, args.momentum, args.frequency, args.control,
+                       args.kind, args.particle, args.mass, args.charge, args.kinetic_energy)
+    print(json.dumps(s, allow_nan=False) if args.json else "\n".join(summary_lines(s)))
     return 0
 
 
@@ -82,34 +83,23 @@ def _plot(args):
     from .fieldfiles.layouts import load
     from .figures.plots import save_plot
     f = load(args.file)
-    kind, inputs = _kind_and_inputs(args, f, need_inputs=True)
+    units = _units(args, f)
     out = args.output or f"{args.file}.png"
-    save_plot(f, out, args.length_unit, args.field_unit, kind, inputs)
+    save_plot(f, out, units.length_unit, units.field_unit, units.kind, units.inputs)
     print(f"written: {out}")
+    print(f"units: {units.describe()}")
     return 0
 
 
-def _kind_and_inputs(args, f, need_inputs=False):
-    """The field kind the file, --kind or the control file states, else the one --field-unit
-    belongs to (a usage error where they disagree with each other or with --field-unit), and the
-    conversion's inputs for the figure."""
-    from .units import FIELD_UNITS, unit_problem
-    kinds = {"the file": f.kind, "--kind": args.kind}
-    inputs = None
-    if args.control:
-        from .inputs.trace import read_inputs
-        inputs = read_inputs(args.control)
-        kinds["the control file"] = inputs.kind
-    stated = {source: kind for source, kind in kinds.items() if kind}
-    if len(set(stated.values())) > 1:
-        args.usage(" and ".join(f"{source} says {kind}" for source, kind in stated.items()))
-    kind = next(iter(stated.values()), None)
-    problem = unit_problem(args.field_unit, kind)
-    if problem:
-        args.usage(problem)
-    if kind is None and args.field_unit is not None:
-        kind = FIELD_UNITS[args.field_unit][1]
-    return kind, inputs if need_inputs else None
+def _units(args, f):
+    """The units and field kind from the options, the table's header (with --control) and the
+    file, by one rule (`units.resolve_units`); a contradiction is a usage error."""
+    from .errors import BadUsageError
+    from .units import resolve_units
+    try:
+        return resolve_units(args.length_unit, args.field_unit, args.kind, args.control, f.kind)
+    except BadUsageError as err:
+        args.usage(str(err))
 
 
 def _diff(args):
@@ -128,17 +118,18 @@ def _export(args):
     from .exchange.exports import export_npz, export_vti, stored_half
     from .fieldfiles.layouts import load
     f = load(args.file)
-    kind, _ = _kind_and_inputs(args, f)
+    resolved = _units(args, f)
+    kind = resolved.kind
     if args.unfold:
         f = f.unfold()
     if args.frequency is not None and not 0.0 < args.frequency < math.inf:
         args.usage(f"--frequency {args.frequency:g}: a frequency in Hz above 0")
-    units = {"length_unit": args.length_unit, "field_unit": args.field_unit, "kind": kind,
+    units = {"length_unit": resolved.length_unit, "field_unit": resolved.field_unit, "kind": kind,
              "frequency": args.frequency}
     if args.openpmd:
         from .exchange.openpmd import export_openpmd
-        missing = [option for option, value in (("--length-unit", args.length_unit),
-                                                ("--field-unit", args.field_unit)) if value is None]
+        missing = [option for option, value in (("--length-unit", resolved.length_unit),
+                                                ("--field-unit", resolved.field_unit)) if value is None]
         if kind is None:
             missing.append(f"--kind E|B or --control (layout {f.layout} does not say whether it holds E or B)")
         if missing:
@@ -149,6 +140,7 @@ def _export(args):
     else:
         export_vti(f, args.vtk, **units)
     print(f"written: {args.npz or args.vtk or args.openpmd}")
+    print(f"units: {resolved.describe()}")
     if f.unfolding is not None:
         print(f.unfolding.describe(kind))
     half = stored_half(f)
@@ -230,10 +222,21 @@ def parser():
     summary = sub.add_parser("summary", help="on-axis field: peak, ends, integrals, effective length; in SI on request")
     summary.add_argument("file")
     summary.add_argument("--control", metavar="CONTROL",
-                         help="control file of the conversion (or its folder): the table's on-axis numbers beside")
-    summary.add_argument("--length-unit", choices=list(LENGTH_UNITS), help="length unit of the table")
-    summary.add_argument("--field-unit", choices=list(FIELD_UNITS), help="field unit of the table times its scale")
-    summary.add_argument("--momentum", type=float, metavar="P", help="MeV/c, for B: focal length and Larmor angle")
+                         help="control file of the conversion (or its folder): the units of its table's header, its"
+                              " field kind, and the table's on-axis numbers beside")
+    summary.add_argument("--length-unit", choices=list(LENGTH_UNITS),
+                         help="length unit of the table (default: the table's header, with --control)")
+    summary.add_argument("--field-unit", choices=list(FIELD_UNITS),
+                         help="field unit of the table times its scale (default: the table's header, with --control)")
+    summary.add_argument("--kind", choices=("E", "B"), help="field kind, where neither the layout nor a unit says it")
+    from .analysis.particles import PARTICLES
+    summary.add_argument("--particle", choices=list(PARTICLES), help="the particle of the optics")
+    summary.add_argument("--mass", type=float, metavar="M", help="MeV/c^2, with --charge: a particle not listed")
+    summary.add_argument("--charge", type=float, metavar="Q", help="units of e, with --mass")
+    energy = summary.add_mutually_exclusive_group()
+    energy.add_argument("--momentum", type=float, metavar="P",
+                        help="MeV/c: first-order optics (for B alone: a charge of +1 e)")
+    energy.add_argument("--kinetic-energy", type=float, metavar="T", help="MeV: first-order optics")
     summary.add_argument("--frequency", type=float, metavar="F", help="Hz, for an RF amplitude E: transit-time factor")
     summary.add_argument("--json", action="store_true", help="one JSON object")
     summary.set_defaults(run=_summary)

@@ -75,3 +75,23 @@ class UnwritableOutputError(KavroFieldError, OSError):
 
 # The name callers have caught since the companion had one error type.
 FieldFileError = KavroFieldError
+
+
+class BadUsageError(KavroFieldError, ValueError):
+    """Options that cannot be used together or with this file: a unit or field kind missing or
+    contradicting what the file, its table or the control file states, a value out of range.
+
+    It concerns the command line's options rather than one file, so it shows only the problem.
+
+    Examples
+    --------
+    >>> err = BadUsageError("--momentum needs the units: give --length-unit and --field-unit, or --control")
+    >>> str(err).startswith("--momentum"), isinstance(err, KavroFieldError), err.path
+    (True, True, '')
+    """
+
+    def __init__(self, problem: str) -> None:
+        super().__init__("", problem)
+
+    def __str__(self) -> str:
+        return self.problem

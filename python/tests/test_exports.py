@@ -75,9 +75,11 @@ def test_openpmd_file_reads_back_with_the_extension_attributes(conversion, tmp_p
 @pytest.mark.parametrize("options, says", [
     ([], "needs --length-unit, --field-unit, --kind E|B or --control (layout 0"),
     (["--length-unit", "cm", "--kind", "E"], "needs --field-unit; nothing written"),
-    (["--length-unit", "cm", "--field-unit", "G", "--kind", "E"], "the field unit G is one of B (T, G)"),
+    (["--length-unit", "cm", "--field-unit", "G", "--kind", "E"], "the field unit G means B, but --kind says E"),
     (["--length-unit", "cm", "--field-unit", "V/cm", "--kind", "B", "--control", "CONTROL"],
-     "--kind says B and the control file says E"),
+     "the field unit V/cm means E, but --kind says B"),
+    (["--field-unit", "V/cm", "--control", "CONTROL", "--length-unit", "mm"],
+     "--length-unit mm, but lens.txt line 7 heads the columns R(cm) Z(cm)"),
     (["--length-unit", "cm", "--field-unit", "V/cm", "--kind", "E", "--frequency", "-5"], "a frequency in Hz above 0"),
 ])
 def test_openpmd_export_says_what_is_missing_and_writes_nothing(example_files, tmp_path, capsys, options, says):

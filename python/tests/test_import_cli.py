@@ -102,8 +102,8 @@ def test_unfold_exports_the_whole_element_with_its_parity(conversion, tmp_path, 
 KINDS = [
     (0, ["--field-unit", "V/cm"], 0, "electricField"),  # the unit says E: no --kind needed
     (1, ["--field-unit", "kV/cm"], 0, "electricField"),
-    (0, ["--field-unit", "G", "--kind", "E"], 2, "the field unit G is one of B (T, G)"),
-    (2, ["--field-unit", "T"], 2, "the field unit T is one of B (T, G); this field is E"),  # layout 2 says E
+    (0, ["--field-unit", "G", "--kind", "E"], 2, "the field unit G means B, but --kind says E"),
+    (2, ["--field-unit", "T"], 2, "the field unit T means B, but the file says E"),  # layout 2 says E
     (0, ["--field-unit", "T", "--kind", "B"], 0, "magneticField"),  # the file does not say: the user does
 ]
 

@@ -17,16 +17,18 @@ at an end where the field is cut: a tracker reading the file sees the field stop
 
 import math
 from dataclasses import asdict, dataclass
-from typing import NamedTuple, Optional, Tuple
+from typing import TYPE_CHECKING, NamedTuple, Optional, Tuple, Union
 
 import numpy as np
 
-from ..errors import FieldFileError
+from ..errors import BadUsageError, FieldFileError
 from .particles import Particle, ParticleError, particle as make_particle, positive_finite
 from ..fieldfiles.grid import axis_node
 from .coverage import FRINGE_SHARE
-from ..inputs.table_units import TABLE_FIELD_UNITS
 from ..units import FIELD_UNITS, LENGTH_UNITS
+
+if TYPE_CHECKING:
+    from ..fieldfiles.fieldfile import FieldFile
 
 SPEED_OF_LIGHT = 299_792_458.0  # m/s
 # The focal length is stable to this relative change between two halvings of the step.
@@ -44,7 +46,7 @@ ENERGY_SHARE = 1e-9
 _GAUSS_X, _GAUSS_W = (0.5 * (v + 1.0) if i == 0 else 0.5 * v for i, v in enumerate(np.polynomial.legendre.leggauss(6)))
 
 
-class OpticsInputError(ValueError):
+class OpticsInputError(BadUsageError):
     """The optics cannot be computed from what was given: a unit or field kind missing or
     contradicting the file."""
 
@@ -405,13 +407,9 @@ def _units(length_unit, field_unit):
         raise OpticsInputError("the optics need the units: give the length unit and the field unit")
     if length_unit not in LENGTH_UNITS:
         raise OpticsInputError(f"unknown length unit {length_unit!r}: one of {', '.join(LENGTH_UNITS)}")
-    units = {unit: factor for unit, (factor, _) in FIELD_UNITS.items()}
-    units.update({unit: factor for unit, (factor, _) in TABLE_FIELD_UNITS.items()})
-    kinds = {unit: kind for unit, (_, kind) in FIELD_UNITS.items()}
-    kinds.update({unit: kind for unit, (_, kind) in TABLE_FIELD_UNITS.items()})
-    if field_unit not in units:
-        raise OpticsInputError(f"unknown field unit {field_unit!r}: one of {', '.join(units)}")
-    return LENGTH_UNITS[length_unit], units[field_unit], kinds[field_unit]
+    if field_unit not in FIELD_UNITS:
+        raise OpticsInputError(f"unknown field unit {field_unit!r}: one of {', '.join(FIELD_UNITS)}")
+    return (LENGTH_UNITS[length_unit],) + FIELD_UNITS[field_unit]
 
 
 def _axis(f):
@@ -430,7 +428,7 @@ def _whole(f):
     return g, [g.unfolding.describe(g.kind)]
 
 
-def on_axis_potential(f, length_unit: Optional[str] = None, field_unit: Optional[str] = None) -> Potential:
+def on_axis_potential(f: "FieldFile", length_unit: Optional[str] = None, field_unit: Optional[str] = None) -> Potential:
     """V(z) = -integral E_z dz along the axis of the whole element, 0 at its first plane.
 
     The field is linear between the nodes, as in the optics, so the trapezoid rule is exact.
@@ -468,7 +466,8 @@ def on_axis_potential(f, length_unit: Optional[str] = None, field_unit: Optional
     return Potential(z.copy(), -cumulative_integral(z, axial))
 
 
-def optics(f, length_unit: Optional[str] = None, field_unit: Optional[str] = None, particle=None,
+def optics(f: "FieldFile", length_unit: Optional[str] = None, field_unit: Optional[str] = None,
+           particle: Union[str, Particle, None] = None,
            momentum: Optional[float] = None, kinetic_energy: Optional[float] = None,
            mass: Optional[float] = None, charge: Optional[float] = None) -> Optics:
     """First-order optics of a field file's whole element (see `paraxial_optics`).

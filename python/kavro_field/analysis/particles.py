@@ -8,6 +8,8 @@ import math
 from dataclasses import dataclass
 from typing import Optional
 
+from ..errors import BadUsageError
+
 ELECTRON_MASS = 0.51099895000
 PROTON_MASS = 938.27208816
 DEUTERON_MASS = 1875.61294257
@@ -17,7 +19,7 @@ ALPHA_MASS = 3727.3794066
 H_MINUS_MASS = PROTON_MASS + 2 * ELECTRON_MASS - (13.598434 + 0.754195) * 1e-6
 
 
-class ParticleError(ValueError):
+class ParticleError(BadUsageError):
     """A particle or an energy that cannot be used: unknown name, or a value that is not finite
     and positive (the message names the value)."""
 

@@ -142,6 +142,17 @@ def map_panel(ax, inputs, f, field_label: str, length_unit: Optional[str]) -> No
     ax.set_ylim(0.0, max(corner, inputs.r_node[-1]) * 1.03)
 
 
+def _potential_panel(ax, f, length_unit: str, field_unit: str) -> None:
+    """V(z) = -integral Ez dz along the axis of the whole element, in volts over z in the file's unit."""
+    from ..units import LENGTH_UNITS
+    z, v = f.on_axis_potential(length_unit, field_unit)
+    ax.plot(z / LENGTH_UNITS[length_unit], _finite(v), color="tab:green", label="V = -int Ez dz, 0 at the first plane")
+    ax.axhline(0.0, color="0.5", lw=0.8)
+    ax.set(xlabel=axis_label("z", length_unit), ylabel="V [V]")
+    ax.legend(fontsize="small")
+    ax.grid(True, alpha=0.3)
+
+
 def figure(f: "FieldFile", length_unit: Optional[str] = None, field_unit: Optional[str] = None,
            kind: Optional[str] = None, inputs: Optional["Inputs"] = None) -> Any:
     """Build the figure of a field file.
@@ -190,7 +201,13 @@ def figure(f: "FieldFile", length_unit: Optional[str] = None, field_unit: Option
     k_peak, transverse = _transverse_peak(f)
     z_peak = f"z = {z_grid[k_peak]:.4g}" + (f" {length_unit}" if length_unit else "")
 
-    on_axis = top.add_subplot(grid[0, 0])
+    # An electric field's on-axis potential, under the field, where the units make it volts.
+    electric = name == "E" and length_unit is not None and field_unit is not None
+    if electric:
+        cell = grid[0, 0].subgridspec(2, 1, height_ratios=(2.0, 1.0))
+        on_axis = top.add_subplot(cell[0])
+    else:
+        on_axis = top.add_subplot(grid[0, 0])
     on_axis.plot(z, _finite(fz), color="tab:blue", label=f"{name}z, x = y = 0")
     if inputs is not None and inputs.r_node[0] == 0.0:
         on_axis.plot(inputs.z_node, inputs.axial[0], ":", color="tab:orange", label="table, r = 0")
@@ -247,6 +264,8 @@ def figure(f: "FieldFile", length_unit: Optional[str] = None, field_unit: Option
 
     if inputs is not None:
         map_panel(bottom.add_subplot(), inputs, f, labels["z"], length_unit)
+    if electric and length_unit and field_unit:  # made last: the panels above keep their places in the list of axes
+        _potential_panel(top.add_subplot(cell[1]), f, length_unit, field_unit)
     missing = int((~nodes).sum())
     notes = [f"{missing} of {nodes.size} nodes hold NaN or Inf: not drawn"] if missing else []
     notes += [f"{axis}_grid holds NaN or Inf: drawn on the nodes its limits give" for axis, g in zip("xyz", f.grids)

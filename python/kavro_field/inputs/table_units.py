@@ -13,10 +13,11 @@ import re
 from dataclasses import dataclass
 from typing import List, Optional, Tuple
 
-# SI factor (T for B, V/m for E) and kind of the field units a table may state; the spellings a
-# solver writes map to these names.
-TABLE_FIELD_UNITS = {"T": (1.0, "B"), "mT": (1e-3, "B"), "G": (1e-4, "B"), "kG": (0.1, "B"),
-                     "V/m": (1.0, "E"), "V/cm": (1e2, "E"), "kV/cm": (1e5, "E"), "MV/m": (1e6, "E")}
+from ..units import FIELD_UNITS
+
+# The field units a table may state are those the options take; the spellings a solver writes
+# map to these names.
+TABLE_FIELD_UNITS = FIELD_UNITS
 _SPELLINGS = {"Tesla": "T", "tesla": "T", "Gauss": "G", "gauss": "G"}
 _FIELD = "|".join(sorted((re.escape(u) for u in list(TABLE_FIELD_UNITS) + list(_SPELLINGS)), key=len, reverse=True))
 _LENGTH = r"mm|cm|m"
