@@ -300,10 +300,10 @@ def main(argv=None):
     try:
         try:
             args = parser().parse_args(argv)
-        except SystemExit as done:  # --help, --version, bad usage: their text flushed here too
+            status = args.run(args)
+        except SystemExit:  # --help, --version, bad usage: their text flushed here too
             _flush_standard_output()
-            return done.code if isinstance(done.code, int) else 2
-        status = args.run(args)
+            raise
         _flush_standard_output()
         return status
     except StandardOutputError as err:

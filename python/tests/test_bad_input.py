@@ -241,7 +241,9 @@ def test_a_failure_of_matplotlib_is_told_as_its_cache_folders_not_standard_outpu
                                          ("-.5", "--frequency -0.5:"), ("-inf", "--frequency -inf:"),
                                          ("-x", "argument --frequency: expected one argument")])
 def test_a_negative_number_after_an_option_is_its_value(example_files, tmp_path, capsys, value, told):
-    assert main(["export", example_files[0], "--npz", str(tmp_path / "o.npz"), "--frequency", value]) == 2
+    with pytest.raises(SystemExit) as stop:
+        main(["export", example_files[0], "--npz", str(tmp_path / "o.npz"), "--frequency", value])
+    assert stop.value.code == 2
     assert capsys.readouterr().err.startswith(f"kavro-field: {told}")
     assert not (tmp_path / "o.npz").exists()
 
