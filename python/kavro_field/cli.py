@@ -26,18 +26,29 @@ class _Parser(argparse.ArgumentParser):
         super().__init__(*args, **kwargs)
         self._negative_number_matcher = re.compile(r"^-(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?$|^-(?i:inf|infinity|nan)$")
 
+    def _print_message(self, message, file=None):
+        if message and file is sys.stdout:  # --help, --version
+            _write_standard_output(message)
+        else:
+            super()._print_message(message, file)
+
     def error(self, message):
         sys.stderr.write(f"{PROGRAM}: {message} (see {PROGRAM} --help)\n")
         sys.exit(2)
 
 
-def _say(text):
-    """Write one line of the command's own text on standard output; its failure is told as standard
-    output's (`StandardOutputError`), the only place that names it."""
+def _write_standard_output(text):
+    """Write the command's own `text` on standard output; its failure is told as standard output's
+    (`StandardOutputError`), the only place that names it."""
     try:
-        sys.stdout.write(f"{text}\n")
+        sys.stdout.write(text)
     except OSError as err:
         raise StandardOutputError(err.strerror or str(err)) from None
+
+
+def _say(text):
+    """Write one line of the command's own text on standard output."""
+    _write_standard_output(f"{text}\n")
 
 
 def _flush_standard_output():
