@@ -146,8 +146,8 @@ def shown_for(shown: List[str], printed: List[str]) -> List[str]:
 
 def rewrite(path: str, source_dir: str, converter: str, whole: bool = False) -> int:
     """Rewrite the guide's shown lines from real runs; the number of commands whose lines changed.
-    With `whole`, every line printed is shown (the elisions to be made again by hand). A pending
-    line goes once no command of it is refused."""
+    With `whole`, every line printed is shown (the elisions to be made again by hand), and so it is
+    for a pending command that now runs. A pending line goes once no command of it is refused."""
     lines, commands, pending, _ = read(path)
     folder, environment = workspace(source_dir, converter)
     try:
@@ -160,8 +160,10 @@ def rewrite(path: str, source_dir: str, converter: str, whole: bool = False) -> 
         if refused_as_unknown(command, printed, pending):
             still_pending = True
             continue
-        new = printed if whole else shown_for(command.shown, printed)
-        if new != command.shown if whole else not matches(command.shown, printed):
+        # A command that was pending has never been shown: all of what it prints, to elide by hand.
+        full = whole or any(p in command.text for p in pending)
+        new = printed if full else shown_for(command.shown, printed)
+        if new != command.shown if full else not matches(command.shown, printed):
             lines[command.line + 1:command.end] = new
             changed += 1
     if not still_pending:

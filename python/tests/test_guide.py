@@ -60,3 +60,29 @@ def test_the_notebook_examples_run(guide, monkeypatch):
 ])
 def test_an_elision_stands_for_any_lines_and_nothing_else(shown, printed, match):
     assert guide_blocks.matches(shown, printed) == match
+
+
+def test_the_rewrite_shows_what_is_printed_and_keeps_the_elisions(converter_path, tmp_path):
+    guide = tmp_path / "guide.md"
+    guide.write_text("<!-- pending: info -->\n"
+                     "```console\n"
+                     "$ cd lens && poisson_to_kavro > /dev/null && cd ..\n"
+                     "$ kavro-field check lens/eh_EMS.#01 --control lens\n"
+                     "note: stale\n"
+                     "...\n"
+                     "lens/eh_EMS.#01: 3 findings\n"
+                     "$ kavro-field info lens/eh_EMS.#01\n"
+                     "...\n"
+                     "```\n"
+                     "```console\n"
+                     "$ kavro-field check lens/eh_EMS.#01\n"
+                     "```\n")
+    assert guide_blocks.rewrite(str(guide), SOURCE_DIR, converter_path) == 3
+    lines, commands, pending, _ = guide_blocks.read(str(guide))
+    assert pending == [] and not lines[0].startswith("<!--")
+    check_control, info, check = commands[1:]
+    # The elided command keeps one line before and one after its elision; the formerly pending one
+    # and the one that showed nothing show all they print.
+    assert check_control.shown[0].startswith("note: ") and check_control.shown[1:] == ["...", "lens/eh_EMS.#01: no findings"]
+    assert info.shown[0] == "file        lens/eh_EMS.#01" and len(info.shown) > 10
+    assert check.shown == ["lens/eh_EMS.#01: no findings"]
