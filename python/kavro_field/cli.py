@@ -81,14 +81,14 @@ def _check(args):
         findings = check_file(f)
     if args.json:
         _say(json.dumps({"file": args.file, "findings": [finding.as_dict() for finding in findings],
-                          "notes": notes}))
+                         "notes": notes}))
         return 1 if findings else 0
     for note in notes:
         _say(note)
     for finding in findings:
         _say(render(finding))
     _say(f"{args.file}: {len(findings)} finding{'' if len(findings) == 1 else 's'}" if findings
-          else f"{args.file}: no findings")
+         else f"{args.file}: no findings")
     return 1 if findings else 0
 
 
