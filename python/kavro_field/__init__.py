@@ -10,8 +10,9 @@ The public API:
 - `export_npz`, `export_vti` and `export_openpmd` write the field with its header, units and
   provenance; `figure` builds the logbook figure (a matplotlib Figure), `save_plot` writes it.
 - `KavroFieldError` (also known as `FieldFileError`) is raised for an input that cannot be read
-  (`UnreadableInputError`), a damaged or foreign file (`DamagedFileError`) or an output that
-  cannot be written (`UnwritableOutputError`).
+  (`UnreadableInputError`), a damaged or foreign file (`DamagedFileError`), an output that
+  cannot be written (`UnwritableOutputError`) or a figure matplotlib failed to draw for a reason
+  of the system, its cache folder or a limit (`DrawingError`).
 
 The command line is `kavro_field.cli` (`kavro-field`, `python3 -m kavro_field`).
 
@@ -29,7 +30,8 @@ array([[  0.        ,   5.00457657],
 """
 
 from ._version import __version__
-from .errors import DamagedFileError, FieldFileError, KavroFieldError, UnreadableInputError, UnwritableOutputError
+from .errors import (DamagedFileError, DrawingError, FieldFileError, KavroFieldError, UnreadableInputError,
+                     UnwritableOutputError)
 from .exchange.exports import export_npz, export_vti
 from .exchange.openpmd import export_openpmd
 from .fieldfiles.fieldfile import OnAxis
@@ -39,6 +41,6 @@ from .findings import Finding
 from .inputs.prepared import Inputs
 from .inputs.trace import read_inputs
 
-__all__ = ["DamagedFileError", "FieldFile", "FieldFileError", "Finding", "Inputs", "KavroFieldError", "OnAxis",
+__all__ = ["DamagedFileError", "DrawingError", "FieldFile", "FieldFileError", "Finding", "Inputs", "KavroFieldError", "OnAxis",
            "UnreadableInputError", "UnwritableOutputError", "export_npz", "export_openpmd", "export_vti", "figure",
            "load", "read_inputs", "save_plot", "__version__"]
