@@ -6,7 +6,7 @@
 #                                           its package, where the distribution's python3 looks
 #                                           (PREFIX /usr) and the launcher finds it (any PREFIX)
 #   PREFIX/share/man/man1/                  poisson_to_kavro.1, kavro-field.1
-#   PREFIX/share/doc/poisson-to-kavro/      README.md and the picture it shows
+#   PREFIX/share/doc/poisson-to-kavro/      README.md, the user's guide (docs/) and the pictures they show
 # Debian package names allow no underscore; the documentation folder follows the package's name.
 set(P2K_PACKAGE poisson-to-kavro)
 set(CMAKE_INSTALL_DOCDIR share/doc/${P2K_PACKAGE} CACHE PATH "documentation folder")
@@ -24,7 +24,7 @@ foreach(page poisson_to_kavro.1 kavro-field.1)
   install(FILES ${CMAKE_BINARY_DIR}/man/${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES docs/kavro-field-lens.png DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+install(FILES docs/guide.md docs/kavro-field-lens.png docs/kavro-field-solenoid.png DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${P2K_PACKAGE})

@@ -16,9 +16,10 @@ The public API:
   gives an element's first-order (thick-lens) optics as an `Optics`; `FieldFile.unfold()` the
   whole element from a stored half, `FieldFile.on_axis_potential()` an electric field's V(z).
 - `KavroFieldError` (also known as `FieldFileError`) is raised for an input that cannot be read
-  (`UnreadableInputError`), a damaged or foreign file (`DamagedFileError`) or an output that
-  cannot be written (`UnwritableOutputError`); `BadUsageError` for options that contradict each
-  other, the table's header or the file.
+  (`UnreadableInputError`), a damaged or foreign file (`DamagedFileError`), an output that
+  cannot be written (`UnwritableOutputError`) or a figure matplotlib failed to draw for a reason
+  of the system, its cache folder or a limit (`DrawingError`); `BadUsageError` for options that
+  contradict each other, the table's header or the file.
 
 The command line is `kavro_field.cli` (`kavro-field`, `python3 -m kavro_field`).
 
@@ -43,7 +44,8 @@ True
 
 from ._version import __version__
 from .analysis.optics import Optics, optics
-from .errors import BadUsageError, DamagedFileError, FieldFileError, KavroFieldError, UnreadableInputError, UnwritableOutputError
+from .errors import (BadUsageError, DamagedFileError, DrawingError, FieldFileError, KavroFieldError,
+                     UnreadableInputError, UnwritableOutputError)
 from .exchange.exports import export_npz, export_vti
 from .exchange.openpmd import export_openpmd
 from .exchange.openpmd_import import ImportResult, import_openpmd
@@ -55,7 +57,7 @@ from .findings import Finding
 from .inputs.prepared import Inputs
 from .inputs.trace import read_inputs
 
-__all__ = ["BadUsageError", "DamagedFileError", "FieldFile", "FieldFileError", "Finding", "ImportResult", "Inputs",
-           "KavroFieldError", "OnAxis", "Optics", "UnreadableInputError", "UnwritableOutputError", "export_npz",
-           "export_openpmd", "export_vti", "figure", "import_openpmd", "load", "optics", "read_inputs", "save_plot",
-           "write_field_file", "__version__"]
+__all__ = ["BadUsageError", "DamagedFileError", "DrawingError", "FieldFile", "FieldFileError", "Finding",
+           "ImportResult", "Inputs", "KavroFieldError", "OnAxis", "Optics", "UnreadableInputError",
+           "UnwritableOutputError", "export_npz", "export_openpmd", "export_vti", "figure", "import_openpmd", "load",
+           "optics", "read_inputs", "save_plot", "write_field_file", "__version__"]

@@ -2,35 +2,69 @@
 
 import argparse
 import codecs
-import errno
 import io
 import json
 import math
 import os
+import re
 import signal
 import sys
 import traceback
 
 from ._version import __version__
-from .errors import KavroFieldError
+from .errors import KavroFieldError, StandardOutputError
 from .units import LENGTH_UNITS
 
 PROGRAM = "kavro-field"
 
 
 class _Parser(argparse.ArgumentParser):
-    """Bad usage ends with one line on standard error and exit status 2, like a bad file."""
+    """Bad usage ends with one line on standard error and exit status 2, like a bad file; a negative
+    number after an option ("--frequency -7e8", "-inf") is that option's value, for its check to judge."""
+
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, **kwargs)
+        self._negative_number_matcher = re.compile(r"^-(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?$|^-(?i:inf|infinity|nan)$")
+
+    def _print_message(self, message, file=None):
+        if message and file is sys.stdout:  # --help, --version
+            _write_standard_output(message)
+        else:
+            super()._print_message(message, file)
 
     def error(self, message):
         sys.stderr.write(f"{PROGRAM}: {message} (see {PROGRAM} --help)\n")
         sys.exit(2)
 
 
+def _write_standard_output(text):
+    """Write the command's own `text` on standard output; its failure is told as standard output's
+    (`StandardOutputError`), the only place that names it."""
+    try:
+        sys.stdout.write(text)
+    except OSError as err:
+        raise StandardOutputError(err.strerror or str(err)) from None
+
+
+def _say(text):
+    """Write one line of the command's own text on standard output."""
+    _write_standard_output(f"{text}\n")
+
+
+def _flush_standard_output():
+    if sys.stdout is None:  # None when the process started with it closed
+        return
+    try:
+        sys.stdout.flush()
+    except OSError as err:
+        raise StandardOutputError(err.strerror or str(err)) from None
+
+
 def _info(args):
     from .fieldfiles.layouts import load
     from .analysis.info import file_info, info_lines
     info = file_info(load(args.file))
-    print(json.dumps(info) if args.json else "\n".join(info_lines(info)))
+    _say(json.dumps(info) if args.json else "\n".join(info_lines(info)))
     return 0
 
 
@@ -46,15 +80,15 @@ def _check(args):
     else:
         findings = check_file(f)
     if args.json:
-        print(json.dumps({"file": args.file, "findings": [finding.as_dict() for finding in findings],
-                          "notes": notes}))
+        _say(json.dumps({"file": args.file, "findings": [finding.as_dict() for finding in findings],
+                         "notes": notes}))
         return 1 if findings else 0
     for note in notes:
-        print(note)
+        _say(note)
     for finding in findings:
-        print(render(finding))
-    print(f"{args.file}: {len(findings)} finding{'' if len(findings) == 1 else 's'}" if findings
-          else f"{args.file}: no findings")
+        _say(render(finding))
+    _say(f"{args.file}: {len(findings)} finding{'' if len(findings) == 1 else 's'}" if findings
+         else f"{args.file}: no findings")
     return 1 if findings else 0
 
 
@@ -64,9 +98,9 @@ def _lint(args):
     if args.json:
         data = {key: report[key] for key in ("converter", "control")}
         data["warnings"] = [warning.as_dict() for warning in report["warnings"]]
-        print(json.dumps(data))
+        _say(json.dumps(data))
     else:
-        print("\n".join(lint_lines(report)))
+        _say("\n".join(lint_lines(report)))
     return 2 if report["unreadable"] else 1 if report["warnings"] else 0
 
 
@@ -75,20 +109,29 @@ def _summary(args):
     from .analysis.axis import summarise_axis, summary_lines
     s = summarise_axis(load(args.file), args.length_unit, args.field_unit, args.momentum, args.frequency, args.control,
                        args.kind, args.particle, args.mass, args.charge, args.kinetic_energy)
-    print(json.dumps(s, allow_nan=False) if args.json else "\n".join(summary_lines(s)))
+    _say(json.dumps(s, allow_nan=False) if args.json else "\n".join(summary_lines(s)))
     return 0
 
 
 def _plot(args):
     from .fieldfiles.layouts import load
-    from .figures.plots import save_plot
+    from .figures.plots import PLOT_FORMATS, plot_format, save_plot
+    out = args.output or f"{args.file}.png"
+    if plot_format(out) is None:
+        args.usage(f"-o {out}: the figure is written as {', '.join('.' + s for s in PLOT_FORMATS)};"
+                   " the output's suffix names which")
     f = load(args.file)
     units = _units(args, f)
-    out = args.output or f"{args.file}.png"
     save_plot(f, out, units.length_unit, units.field_unit, units.kind, units.inputs)
-    print(f"written: {out}")
-    print(f"units: {units.describe()}")
+    _say(f"written: {out}")
+    _say_units(units)
     return 0
+
+
+def _say_units(resolved):
+    """Where the units came from, when anything states one."""
+    if resolved.length_unit or resolved.field_unit or resolved.kind:
+        _say(f"units: {resolved.describe()}")
 
 
 def _units(args, f):
@@ -108,9 +151,9 @@ def _diff(args):
     a, b = load(args.a), load(args.b)
     header = header_differences(a, b, args.rtol)
     rows = compare(a, b, args.rtol)
-    print("\n".join(header + difference_lines(a, b, rows)))
+    _say("\n".join(header + difference_lines(a, b, rows)))
     equal = all(row["equal"] for row in rows) and not header
-    print(f"equal within {args.rtol:g}" if equal else f"differ by more than {args.rtol:g}")
+    _say(f"equal within {args.rtol:g}" if equal else f"differ by more than {args.rtol:g}")
     return 0 if equal else 1
 
 
@@ -139,13 +182,13 @@ def _export(args):
         export_npz(f, args.npz, **units)
     else:
         export_vti(f, args.vtk, **units)
-    print(f"written: {args.npz or args.vtk or args.openpmd}")
-    print(f"units: {resolved.describe()}")
+    _say(f"written: {args.npz or args.vtk or args.openpmd}")
+    _say_units(resolved)
     if f.unfolding is not None:
-        print(f.unfolding.describe(kind))
+        _say(f.unfolding.describe(kind))
     half = stored_half(f)
     if half:
-        print(half + ("" if args.unfold else " (or export with --unfold)"))
+        _say(half + ("" if args.unfold else " (or export with --unfold)"))
     return 0
 
 
@@ -177,8 +220,8 @@ def _import(args):
     except ValueError as err:  # the options, not the file
         args.usage(str(err))
     for warning in result.warnings:
-        print(f"warning: {warning}")
-    print(f"written: {result.path} (layout {result.layout}, {result.kind} field, from the {result.geometry} mesh"
+        _say(f"warning: {warning}")
+    _say(f"written: {result.path} (layout {result.layout}, {result.kind} field, from the {result.geometry} mesh"
           f" {result.mesh})")
     return 0
 
@@ -243,7 +286,8 @@ def parser():
 
     plot = sub.add_parser("plot", help="one figure: on-axis field, transverse profile, slices, the table's map")
     plot.add_argument("file")
-    plot.add_argument("-o", "--output", metavar="OUT.png", help="default: FILE.png")
+    plot.add_argument("-o", "--output", metavar="OUT.png",
+                      help="the figure; its suffix names the format: .png, .pdf or .svg (default: FILE.png)")
     _unit_options(plot)
     # The old name of --length-unit.
     plot.add_argument("--unit", dest="length_unit", choices=LENGTH_UNITS, help=argparse.SUPPRESS)
@@ -340,42 +384,36 @@ def main(argv=None):
         if isinstance(stream, io.TextIOWrapper) and stream.errors != "surrogateescape":
             stream.reconfigure(errors=_ESCAPE)
     try:
-        args = parser().parse_args(argv)
-        status = args.run(args)
-        if sys.stdout is not None:  # None when the process started with it closed
-            sys.stdout.flush()
+        try:
+            args = parser().parse_args(argv)
+            status = args.run(args)
+        except SystemExit:  # --help, --version, bad usage: their text flushed here too
+            _flush_standard_output()
+            raise
+        _flush_standard_output()
         return status
+    except StandardOutputError as err:
+        _discard_standard_output()
+        return _fail(err, 2)
     except KavroFieldError as err:
         return _fail(err, 2)
     except MemoryError:
         return _fail("out of memory: reading and checking a field file takes about 150 MB; allow more", 3)
-    except OSError as err:
-        if _stdout_failed(err):
-            return _fail(f"standard output: {err.strerror or err}", 2)
-        return _internal_error(err)
     except Exception as err:  # anything unforeseen is a fault of the companion, told in one line
         return _internal_error(err)
     except KeyboardInterrupt:
         return _fail("interrupted", 128 + signal.SIGINT)
 
 
-# Failures of a write: files are read and written through helpers that report their own, so one
-# of these that reaches main() comes from standard output (full, or gone).
-_WRITE_FAILURES = {errno.EPIPE, errno.ENOSPC, errno.EFBIG, errno.EIO, errno.EDQUOT}
-
-
-def _stdout_failed(err):
-    """Whether `err` is standard output failing; its unwritten rest then goes to the null device
-    rather than fail once more, with a traceback, when the interpreter flushes it at exit."""
-    if err.errno not in _WRITE_FAILURES:
-        return False
+def _discard_standard_output():
+    """Standard output's unwritten rest goes to the null device rather than fail once more, with a
+    traceback, when the interpreter flushes it at exit."""
     try:
         devnull = os.open(os.devnull, os.O_WRONLY)
         os.dup2(devnull, sys.stdout.fileno())
         os.close(devnull)
-    except (OSError, ValueError):
+    except (OSError, ValueError, AttributeError):
         pass
-    return True
 
 
 def _internal_error(err):

@@ -73,6 +73,33 @@ class UnwritableOutputError(KavroFieldError, OSError):
     """
 
 
+class StandardOutputError(KavroFieldError, OSError):
+    """Standard output refused the command's own text (a full disk, a closed pipe, a file-size limit).
+
+    Only the command line's writes to standard output raise it, so that a failed write elsewhere
+    (matplotlib's cache, an output file) is never told as standard output's.
+
+    Examples
+    --------
+    >>> str(StandardOutputError("No space left on device"))
+    'standard output: No space left on device'
+    """
+
+    def __init__(self, problem: str) -> None:
+        super().__init__("standard output", problem)
+
+
+class DrawingError(KavroFieldError, OSError):
+    """matplotlib failed to import or to draw the figure for a reason of the system (its cache folder
+    cannot be written, a file-size limit, a full disk); `path` is the file or folder concerned.
+
+    Examples
+    --------
+    >>> str(DrawingError("/home/u/.cache/matplotlib", "matplotlib's cache folder: File too large"))
+    "/home/u/.cache/matplotlib: matplotlib's cache folder: File too large"
+    """
+
+
 # The name callers have caught since the companion had one error type.
 FieldFileError = KavroFieldError
 

@@ -4,8 +4,10 @@ converter (P2K_CONVERTER), made once per session in temporary folders.
 The session never reads or writes the user's home: before any test module is imported (and so
 before matplotlib is), HOME, the XDG folders and MPLCONFIGDIR point into one temporary folder,
 which every subprocess inherits and which is removed when the session ends. A test that needs a
-warm matplotlib cache therefore fails here, as it would on a new machine."""
+warm matplotlib cache therefore fails here, as it would on a new machine. The user's own matplotlib
+cache folder is only looked at, at the start and the end: a session that changed it fails."""
 
+import hashlib
 import os
 import shutil
 import subprocess
@@ -25,6 +27,30 @@ PRIVATE_ENVIRONMENT = {
     "MPLCONFIGDIR": os.path.join(_PRIVATE_ROOT, "matplotlib"),
 }
 _USER_ENVIRONMENT = {name: os.environ.get(name) for name in PRIVATE_ENVIRONMENT}
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from kavro_field.figures import mplcache  # noqa: E402  (it does not import matplotlib)
+
+
+def _folder_state(folder):
+    """{name: (size, sha256)} of the files in `folder`, None where it is not a folder one can read."""
+    try:
+        names = sorted(os.listdir(folder))
+    except OSError:
+        return None
+    state = {}
+    for name in names:
+        try:
+            with open(os.path.join(folder, name), "rb") as held:
+                data = held.read()
+        except OSError:
+            continue
+        state[name] = (len(data), hashlib.sha256(data).hexdigest())
+    return state
+
+
+# The user's own matplotlib cache, compared when the session ends: the tests must leave it as it was.
+_USER_CACHE = mplcache.cache_folder(os.environ)
+_USER_CACHE_BEFORE = _folder_state(_USER_CACHE)
 for _folder in PRIVATE_ENVIRONMENT.values():
     os.makedirs(_folder, mode=0o700)
 os.environ.update(PRIVATE_ENVIRONMENT)
@@ -36,6 +62,14 @@ sys.path.insert(0, HERE)
 import analytic  # noqa: E402
 
 SOURCE_DIR = os.environ.get("P2K_SOURCE_DIR", os.path.dirname(os.path.dirname(HERE)))
+
+
+def pytest_sessionfinish(session, exitstatus):
+    after = _folder_state(_USER_CACHE)
+    if after != _USER_CACHE_BEFORE:
+        sys.stderr.write(f"\nthe test session changed the user's matplotlib cache {_USER_CACHE}:"
+                         f" {_USER_CACHE_BEFORE} before, {after} after\n")
+        session.exitstatus = 1
 
 
 def pytest_unconfigure(config):

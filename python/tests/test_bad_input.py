@@ -12,6 +12,7 @@ import pytest
 from hypothesis import HealthCheck, event, given, settings, strategies as st
 
 import kavro_field
+import kavro_field.figures.plots
 from kavro_field.cli import main
 from kavro_field.inputs.textscan import INTEGER, NOT_A_NUMBER, REAL, WORD, TextScan
 
@@ -91,25 +92,49 @@ def test_damaged_files_give_status_and_one_line_never_a_traceback(example_files,
     (None, ["export", "{field}", "--npz", "{path}\udce9\udcff"], 0, "written: {path}\\xe9\\xff\n",
      {"env": {"PYTHONIOENCODING": "ascii"}}),
     (None, ["export", "{field}", "--npz", "/proc/out.npz"], 2, "/proc/out.npz: cannot be written: ", {}),
-    (None, ["export", "{field}", "--npz", "{old}"], 2, "{old}: cannot be written: File too large", {"fsize": 1 << 20}),
-    (None, ["export", "{field}", "--vtk", "{old}"], 2, "{old}: cannot be written: File too large", {"fsize": 1 << 20}),
-    (None, ["plot", "{field}", "-o", "{old}"], 2, "{old}: cannot be written: File too large", {"fsize": 1 << 12}),
+    *[(None, argv, 2, argv[argv.index("{field}") + 2] + ": cannot be written: File too large",
+       {"fsize": fsize, "cache": cache})
+      for argv, fsize in [(["export", "{field}", "--npz", "{old}"], 1 << 20),
+                          (["export", "{field}", "--vtk", "{old}"], 1 << 20),
+                          (["export", "{field}", "--openpmd", "{old}", "--length-unit", "cm", "--field-unit", "V/cm",
+                            "--kind", "E"], 1 << 20),
+                          (["plot", "{field}", "-o", "{old}.png"], 1 << 12),
+                          (["plot", "{field}", "-o", "{old}.pdf"], 1 << 12),
+                          (["plot", "{field}", "-o", "{old}.svg"], 1 << 12)]
+      for cache in ("fresh", "read-only")],
     (None, ["export", "{field}", "--npz", "{field}"], 2, "{field}: is an input of this command", {}),
     (None, ["export", "{field}", "--npz", "/dev/null"], 2, "/dev/null: is not a regular file", {}),
     (None, ["info", "{field}"], 2, "standard output: No space left on device\n", {"stdout": "/dev/full"}),
+    (None, ["--version"], 2, "standard output: No space left on device\n", {"stdout": "/dev/full"}),
+    (None, ["plot", "{field}", "-o", "{old}.jpg"], 2, "-o {old}.jpg: the figure is written as .png, .pdf, .svg", {}),
 ], ids=["fifo", "directory", "dev zero", "sparse 1 GiB", "non-UTF-8 name", "non-ASCII name in ASCII", "unwritable",
-        "npz ulimit -f", "vti ulimit -f", "png ulimit -f", "own input", "device target", "full standard output"])
+        *[f"{what} ulimit -f, {cache} MPLCONFIGDIR" for what in ("npz", "vti", "openpmd", "png", "pdf", "svg")
+          for cache in ("fresh", "read-only")],
+        "own input", "device target", "full standard output", "full standard output, --version", "figure suffix"])
 def test_special_inputs_and_targets(example_files, tmp_path, make, argv, status, message, limits):
     names = {"path": str(tmp_path / "input"), "field": example_files[0], "old": str(tmp_path / "old")}
-    (tmp_path / "old").write_bytes(b"the previous output")
+    for old in ("old", "old.png", "old.pdf", "old.svg"):
+        (tmp_path / old).write_bytes(b"the previous output")
     if make:
         make(names["path"])
+    cache = limits.pop("cache", None)
+    if cache:  # matplotlib's cache folder of this run: new and empty, or one that cannot be written in
+        folder = tmp_path / "matplotlib"
+        folder.mkdir(mode=0o555 if cache == "read-only" else 0o700)
+        if cache == "read-only" and os.geteuid() == 0:  # the superuser writes in any folder, not below a file
+            folder = tmp_path / "old" / "matplotlib"
+        limits["env"] = {"MPLCONFIGDIR": str(folder)}
     result = run([a.format(**names) for a in argv], **limits)
     assert result.returncode == status
     said = (result.stderr or result.stdout).decode("ascii")
     assert said.startswith(("kavro-field: " if status else "") + message.format(**names))
-    assert (tmp_path / "old").read_bytes() == b"the previous output" and os.stat(example_files[0]).st_size == 3017116
+    assert said.count("\n") <= 1 and ("standard output" in said) == (limits.get("stdout") == "/dev/full")
+    for old in ("old", "old.png", "old.pdf", "old.svg"):
+        assert (tmp_path / old).read_bytes() == b"the previous output"
+    assert os.stat(example_files[0]).st_size == 3017116
     assert not [name for name in os.listdir(tmp_path) if name.endswith(".tmp")]
+    if cache:
+        assert os.listdir(tmp_path / "matplotlib") == []
 
 
 def _edit(layout, line, old, new):
@@ -192,6 +217,36 @@ def test_an_unexpected_error_is_one_line_and_status_3(monkeypatch, capsys, failu
     assert main(["info", "any"]) == 3
     err = capsys.readouterr().err
     assert err.startswith(start) and err.endswith(" for the traceback)\n" if "internal" in err else "\n")
+
+
+@pytest.mark.parametrize("failure, start", [
+    (OSError(27, "File too large"), "kavro-field: {cache}: matplotlib's cache folder: importing or drawing with"
+                                    " matplotlib failed: File too large\n"),
+    (OSError(28, "No space left on device", "/fonts/fontlist.json"), "kavro-field: /fonts/fontlist.json: matplotlib"
+                                                                     " (cache folder {cache}) failed: No space left"),
+    (OSError(5, "Input/output error"), "kavro-field: {cache}: matplotlib's cache folder: importing or drawing"),
+], ids=["file-size limit", "full disk, file named", "I/O error"])
+def test_a_failure_of_matplotlib_is_told_as_its_cache_folders_not_standard_outputs(
+        example_files, tmp_path, monkeypatch, capsys, failure, start):
+    def fail(*args, **kwargs):
+        raise failure
+    monkeypatch.setattr(kavro_field.figures.plots, "figure", fail)
+    monkeypatch.setenv("MPLCONFIGDIR", str(tmp_path / "mpl"))
+    assert main(["plot", example_files[0], "-o", str(tmp_path / "out.png")]) == 2
+    captured = capsys.readouterr()
+    assert captured.err.startswith(start.format(cache=tmp_path / "mpl")) and captured.out == ""
+    assert not (tmp_path / "out.png").exists()
+
+
+@pytest.mark.parametrize("value, told", [("-7e8", "--frequency -7e+08:"), ("-7E+08", "--frequency -7e+08:"),
+                                         ("-.5", "--frequency -0.5:"), ("-inf", "--frequency -inf:"),
+                                         ("-x", "argument --frequency: expected one argument")])
+def test_a_negative_number_after_an_option_is_its_value(example_files, tmp_path, capsys, value, told):
+    with pytest.raises(SystemExit) as stop:
+        main(["export", example_files[0], "--npz", str(tmp_path / "o.npz"), "--frequency", value])
+    assert stop.value.code == 2
+    assert capsys.readouterr().err.startswith(f"kavro-field: {told}")
+    assert not (tmp_path / "o.npz").exists()
 
 
 GRAMMAR = [(INTEGER, rb"[+-]?\d+"), (REAL, rb"[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?"),

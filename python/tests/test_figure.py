@@ -60,13 +60,49 @@ def _spoil_grid(f):
     return dataclasses.replace(f, x_grid=x)
 
 
-@pytest.mark.parametrize("spoil, note", [
-    (_spoil_components, "2 of 125625 nodes hold NaN or Inf: not drawn"),
-    (_spoil_grid, "x_grid holds NaN or Inf: drawn on the nodes its limits give")])
-def test_non_finite_values_are_left_out_and_counted(example_files, spoil, note):
-    fig = figure(spoil(kavro_field.load(example_files[0])), "cm", "V/cm", "E")
+def _largest(component, where, sign=1.0):
+    """The largest double (times `sign`) at the nodes `where` of `component`."""
+    def spoil(f):
+        values = getattr(f, component).copy()
+        values[where] = sign * np.finfo(float).max
+        return dataclasses.replace(f, **{component: values})
+    return spoil
+
+
+def _both(*spoils):
+    def spoil(f):
+        for one in spoils:
+            f = one(f)
+        return f
+    return spoil
+
+
+@pytest.mark.parametrize("spoil, note, divided", [
+    (_spoil_components, "2 of 125625 nodes hold NaN or Inf: not drawn", None),
+    (_spoil_grid, "x_grid holds NaN or Inf: drawn on the nodes its limits give", None),
+    (_largest("Fz", (12, 12, 100)), None, "1e308"),
+    (_both(_largest("Fz", (12, 12, 100), -1.0), _largest("Fz", (12, 12, 50))), None, "1e308"),
+    (_largest("Fz", (slice(None),) * 3), None, "1e308"),
+    (_both(_largest("Fx", (slice(None),) * 3), _largest("Fy", (slice(None),) * 3, -1.0)), None, "1e308"),
+], ids=["nan and inf", "grid", "largest on the axis", "both largest on the axis", "largest Fz everywhere",
+        "largest Fx and -Fy everywhere"])
+def test_non_finite_and_huge_values_are_drawn_within_finite_limits(example_files, spoil, note, divided):
+    with np.errstate(over="raise", invalid="raise", divide="raise"):  # no overflow of the drawing's own arithmetic, which would reach stderr
+        fig = figure(spoil(kavro_field.load(example_files[0])), "cm", "V/cm", "E")
     fig.savefig(io.BytesIO(), format="png")
-    assert fig._supxlabel.get_text() == note
+    assert (fig._supxlabel.get_text() if fig._supxlabel else None) == note
+    axes = [ax for ax in fig.axes if ax.get_label() != "<colorbar>"]
+    for ax in axes:
+        assert np.isfinite(ax.get_ylim()).all() and np.isfinite(ax.get_xlim()).all()
+    labels = " ".join(ax.get_ylabel() for ax in fig.axes)
+    assert (f"/ {divided}" in labels) if divided else ("/ 1e" not in labels)
+
+
+@pytest.mark.parametrize("name, start", [("f.png", b"\x89PNG"), ("f.pdf", b"%PDF-"), ("f.SVG", b"<?xml")])
+def test_the_suffix_names_the_figures_format(example_files, tmp_path, capsys, name, start):
+    assert main(["plot", example_files[0], "-o", str(tmp_path / name)]) == 0
+    assert (tmp_path / name).read_bytes().startswith(start)
+    assert capsys.readouterr().out == f"written: {tmp_path / name}\n"
 
 
 @pytest.mark.parametrize("ksym, box", [((0, 0, 0), (-4.0, 8.0, 1.0, 2 ** 0.5)), ((1, 1, 1), (0.0, 4.0, 1.0, 2 ** 0.5))])

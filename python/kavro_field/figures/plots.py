@@ -16,6 +16,7 @@ from ..exchange.exports import metadata
 from ..fieldfiles.grid import node_coordinates
 from ..analysis.coverage import fringe_cut
 from ..atomic import write_atomically
+from ..errors import DrawingError, KavroFieldError
 from ..units import FIELD_UNITS, axis_label, scale_name
 
 if TYPE_CHECKING:
@@ -23,6 +24,8 @@ if TYPE_CHECKING:
     from ..inputs.prepared import Inputs
 
 DPI = 150
+#: The figure's file formats, named by the output's suffix.
+PLOT_FORMATS = ("png", "pdf", "svg")
 MIRROR_MODES = {1: "mirrored, z >= 0 half, axial odd", -1: "mirrored, z <= 0 half, axial odd",
                 2: "mirrored, z >= 0 half, radial odd", -2: "mirrored, z <= 0 half, radial odd"}
 
@@ -49,6 +52,22 @@ def _drawn_nodes(grid, limits):
     if np.isfinite([lower, upper]).all() and upper > lower:
         return node_coordinates(lower, upper, len(grid))
     return np.arange(len(grid), dtype=np.float64)
+
+
+#: Above this |value| a curve is drawn divided by a power of ten: matplotlib pads an axis's span,
+#: which would overflow for values near the largest double.
+_DRAWN_AS_IS = 1e100
+
+
+def _drawable(*curves):
+    """`curves` as drawn on a line plot: divided by a power of ten where their finite values reach
+    `_DRAWN_AS_IS`, and the text the axis label takes for it ("" when drawn as they are)."""
+    largest = max(float(np.max(np.abs(c), initial=0.0, where=np.isfinite(c))) for c in curves)
+    if largest < _DRAWN_AS_IS:
+        return list(curves), ""
+    exponent = int(np.floor(np.log10(largest)))
+    with np.errstate(under="ignore"):
+        return [np.asarray(c) * 10.0 ** -exponent for c in curves], f" / 1e{exponent}"
 
 
 def _symmetric_limits(values):
@@ -125,10 +144,11 @@ def map_panel(ax, inputs, f, field_label: str, length_unit: Optional[str]) -> No
     """
     from matplotlib.patches import Rectangle  # type: ignore[import]
 
-    low, high = _symmetric_limits(inputs.axial)
-    image = ax.pcolormesh(inputs.z_node, inputs.r_node, _finite(inputs.axial), shading="nearest", cmap="RdBu_r",
+    (axial,), divided = _drawable(inputs.axial)
+    low, high = _symmetric_limits(axial)
+    image = ax.pcolormesh(inputs.z_node, inputs.r_node, _finite(axial), shading="nearest", cmap="RdBu_r",
                           vmin=low, vmax=high)
-    ax.figure.colorbar(image, ax=ax, label=f"table {field_label}")
+    ax.figure.colorbar(image, ax=ax, label=f"table {field_label}{divided}")
     edge = max(abs(f.xmws[0]), abs(f.xmws[1]))
     corner = float(np.sqrt(edge * edge + max(abs(f.ymws[0]), abs(f.ymws[1])) ** 2))
     z0, z1 = f.zmws
@@ -145,10 +165,13 @@ def map_panel(ax, inputs, f, field_label: str, length_unit: Optional[str]) -> No
 def _potential_panel(ax, f, length_unit: str, field_unit: str) -> None:
     """V(z) = -integral Ez dz along the axis of the whole element, in volts over z in the file's unit."""
     from ..units import LENGTH_UNITS
-    z, v = f.on_axis_potential(length_unit, field_unit)
-    ax.plot(z / LENGTH_UNITS[length_unit], _finite(v), color="tab:green", label="V = -int Ez dz, 0 at the first plane")
+    # A field near the largest double integrates to Inf, which is left out like any other.
+    with np.errstate(over="ignore", invalid="ignore"):
+        z, v = f.on_axis_potential(length_unit, field_unit)
+    (v_drawn,), divided = _drawable(v)
+    ax.plot(z / LENGTH_UNITS[length_unit], _finite(v_drawn), color="tab:green", label="V = -int Ez dz, 0 at the first plane")
     ax.axhline(0.0, color="0.5", lw=0.8)
-    ax.set(xlabel=axis_label("z", length_unit), ylabel="V [V]")
+    ax.set(xlabel=axis_label("z", length_unit), ylabel="V [V]" + divided)
     ax.legend(fontsize="small")
     ax.grid(True, alpha=0.3)
 
@@ -208,14 +231,16 @@ def figure(f: "FieldFile", length_unit: Optional[str] = None, field_unit: Option
         on_axis = top.add_subplot(cell[0])
     else:
         on_axis = top.add_subplot(grid[0, 0])
-    on_axis.plot(z, _finite(fz), color="tab:blue", label=f"{name}z, x = y = 0")
-    if inputs is not None and inputs.r_node[0] == 0.0:
-        on_axis.plot(inputs.z_node, inputs.axial[0], ":", color="tab:orange", label="table, r = 0")
+    table_axis = inputs if inputs is not None and inputs.r_node[0] == 0.0 else None
+    (fz_drawn, table_drawn), divided = _drawable(fz, table_axis.axial[0] if table_axis else np.zeros(0))
+    on_axis.plot(z, _finite(fz_drawn), color="tab:blue", label=f"{name}z, x = y = 0")
+    if table_axis:
+        on_axis.plot(table_axis.z_node, table_drawn, ":", color="tab:orange", label="table, r = 0")
     ends = _element_ends(f)
     for n, end in enumerate(ends):
         on_axis.axvline(end, color="0.3", ls="--", lw=1.0, label=("element end" + "s" * (len(ends) > 1)) if n == 0 else None)
     on_axis.axhline(0.0, color="0.5", lw=0.8)
-    finite = fz[np.isfinite(fz)]
+    finite = fz_drawn[np.isfinite(fz_drawn)]
     if finite.size:
         low, high = min(0.0, float(finite.min())), max(0.0, float(finite.max()))
         pad = 0.06 * (high - low) if high > low else 1.0
@@ -224,40 +249,44 @@ def figure(f: "FieldFile", length_unit: Optional[str] = None, field_unit: Option
     on_axis.set_xlim(f.zmws[0] - 0.03 * span, f.zmws[1] + 0.03 * span)
     shares, cut = _end_shares(f, fz)
     on_axis.set_title(f"{name}z on the axis{shares}", color="tab:red" if cut else "black")
-    on_axis.set(xlabel=axis_label("z", length_unit), ylabel=labels["z"])
+    on_axis.set(xlabel=axis_label("z", length_unit), ylabel=labels["z"] + divided)
     on_axis.legend(fontsize="small")
     on_axis.grid(True, alpha=0.3)
 
     profile = top.add_subplot(grid[0, 1])
-    for values, style, component in ((f.Fx, "o-", "x"), (f.Fy, "^-", "y"), (f.Fz, "s-", "z")):
-        profile.plot(x_grid, _finite(values[:, j0, k_peak]), style, ms=3, label=name + component)
+    curves, divided = _drawable(*(values[:, j0, k_peak] for values in (f.Fx, f.Fy, f.Fz)))
+    for values, style, component in zip(curves, ("o-", "^-", "s-"), "xyz"):
+        profile.plot(x_grid, _finite(values), style, ms=3, label=name + component)
     profile.axhline(0.0, color="0.5", lw=0.8)
     profile.set(title=f"profile along x at y = {y_grid[j0]:.3g}, {z_peak} (largest transverse field)",
                 xlabel=axis_label("x", length_unit),
-                ylabel=axis_label(f"{name}x, {name}y, {name}z", field_unit))
+                ylabel=axis_label(f"{name}x, {name}y, {name}z", field_unit) + divided)
     profile.legend(fontsize="small")
     profile.grid(True, alpha=0.3)
 
     xz = top.add_subplot(grid[1, 0])
-    low, high = _symmetric_limits(f.Fz)
-    image = xz.pcolormesh(z_grid, x_grid, _finite(f.Fz[:, j0, :]), shading="nearest", cmap="RdBu_r",
+    (xz_drawn,), divided = _drawable(f.Fz[:, j0, :])
+    low, high = _symmetric_limits(xz_drawn)
+    image = xz.pcolormesh(z_grid, x_grid, _finite(xz_drawn), shading="nearest", cmap="RdBu_r",
                           vmin=low, vmax=high)
-    top.colorbar(image, ax=xz, label=labels["z"])
+    top.colorbar(image, ax=xz, label=labels["z"] + divided)
     for end in ends:
         xz.axvline(end, color="0.3", ls="--", lw=1.0)
     xz.set(title=f"{name}z in the x-z plane y = {y_grid[j0]:.3g}", xlabel=axis_label("z", length_unit),
            ylabel=axis_label("x", length_unit))
 
     xy = top.add_subplot(grid[1, 1])
-    plane = transverse[:, :, k_peak]
+    (plane,), divided = _drawable(transverse[:, :, k_peak])
     image = xy.pcolormesh(x_grid, y_grid, _finite(plane.T), shading="nearest", cmap="viridis",
                           vmin=0.0, vmax=_symmetric_limits(plane)[1])
-    top.colorbar(image, ax=xy, label=axis_label(f"|({name}x, {name}y)|", field_unit))
+    top.colorbar(image, ax=xy, label=axis_label(f"|({name}x, {name}y)|", field_unit) + divided)
     step = slice(None, None, 2)
+    (arrow_x, arrow_y), _ = _drawable(f.Fx[step, step, k_peak].T, f.Fy[step, step, k_peak].T)
     with np.errstate(over="ignore", invalid="ignore"):
-        scale = plane[step, step].max(initial=0.0, where=np.isfinite(plane[step, step])) or 1.0
-        xy.quiver(x_grid[step], y_grid[step], _finite(f.Fx[step, step, k_peak].T / scale),
-                  _finite(f.Fy[step, step, k_peak].T / scale), color="k", width=0.004)
+        length = np.sqrt(arrow_x * arrow_x + arrow_y * arrow_y)
+        scale = length.max(initial=0.0, where=np.isfinite(length)) or 1.0
+        xy.quiver(x_grid[step], y_grid[step], _finite(arrow_x / scale), _finite(arrow_y / scale), color="k",
+                  width=0.004)
     xy.set(title=f"transverse {name} in the x-y plane {z_peak}", xlabel=axis_label("x", length_unit),
            ylabel=axis_label("y", length_unit))
     xy.set_aspect("equal")
@@ -276,18 +305,64 @@ def figure(f: "FieldFile", length_unit: Optional[str] = None, field_unit: Option
     return fig
 
 
-def save_plot(f: "FieldFile", path: str, length_unit: Optional[str] = None, field_unit: Optional[str] = None,
-              kind: Optional[str] = None, inputs: Optional["Inputs"] = None) -> None:
-    """Write the figure of `f` as a PNG file of 150 dpi (arguments as for `figure`).
+def _drawing_error(err: OSError) -> DrawingError:
+    """`err`, raised while matplotlib was imported or drew, as the error of the file it concerns:
+    the file it names, else matplotlib's cache folder, where it writes while it is imported."""
+    from .mplcache import cache_folder
+    folder = cache_folder(os.environ)
+    what = err.strerror or str(err)
+    if err.filename:
+        return DrawingError(os.fsdecode(err.filename), f"matplotlib (cache folder {folder}) failed: {what}")
+    return DrawingError(folder, f"matplotlib's cache folder: importing or drawing with matplotlib failed: {what}")
+
+
+def plot_format(path: str) -> Optional[str]:
+    """The figure's format its output name `path` asks for by its suffix ("png", "pdf", "svg"), or
+    None for another suffix.
 
     Examples
     --------
-    >>> save_plot(kavro_field.load(field_path), "lens.png", "cm", "V/cm")
+    >>> plot_format("lens.PDF"), plot_format("lens.jpg"), plot_format("lens")
+    ('pdf', None, None)
     """
-    fig = figure(f, length_unit, field_unit, kind, inputs)
+    suffix = os.path.splitext(path)[1][1:].lower()
+    return suffix if suffix in PLOT_FORMATS else None
+
+
+def save_plot(f: "FieldFile", path: str, length_unit: Optional[str] = None, field_unit: Optional[str] = None,
+              kind: Optional[str] = None, inputs: Optional["Inputs"] = None) -> None:
+    """Write the figure of `f` in the format its suffix names: PNG of 150 dpi, PDF or SVG
+    (arguments as for `figure`).
+
+    Raises
+    ------
+    ValueError
+        For a suffix other than .png, .pdf and .svg.
+    DrawingError
+        When matplotlib fails for a reason of the system while it is imported or draws (its cache
+        folder, a file-size limit); the error names the file or folder concerned.
+    UnwritableOutputError
+        When the output cannot be written.
+
+    Examples
+    --------
+    >>> save_plot(kavro_field.load(field_path), "lens.svg", "cm", "V/cm")
+    >>> open("lens.svg").read(5)
+    '<?xml'
+    """
+    form = plot_format(path)
+    if form is None:
+        raise ValueError(f"{path}: the figure is written as {', '.join('.' + s for s in PLOT_FORMATS)};"
+                         " the output's suffix names which")
+    try:
+        fig = figure(f, length_unit, field_unit, kind, inputs)
+    except KavroFieldError:
+        raise
+    except OSError as err:
+        raise _drawing_error(err) from None
 
     def write(temporary):
         with open(temporary, "wb") as out:
-            fig.savefig(out, format="png", dpi=DPI)
+            fig.savefig(out, format=form, dpi=DPI)
     sources = [f.path] + ([inputs.control_path, inputs.table_path] if inputs is not None else [])
     write_atomically(path, write, inputs=sources)
