@@ -70,10 +70,19 @@ def _lint(args):
     return 2 if report["unreadable"] else 1 if report["warnings"] else 0
 
 
+def _from_control(args, f):
+    """Refuse a --control that did not make the file: its numbers would be another element's."""
+    if args.control:
+        from .analysis.crosscheck import control_mismatch
+        control_mismatch(f, args.control, args.file)
+
+
 def _summary(args):
     from .fieldfiles.layouts import load
     from .analysis.axis import summarise_axis, summary_lines
-    s = summarise_axis(load(args.file), args.length_unit, args.field_unit, args.momentum, args.frequency, args.control)
+    f = load(args.file)
+    _from_control(args, f)
+    s = summarise_axis(f, args.length_unit, args.field_unit, args.momentum, args.frequency, args.control)
     print(json.dumps(s) if args.json else "\n".join(summary_lines(s)))
     return 0
 
@@ -82,6 +91,7 @@ def _plot(args):
     from .fieldfiles.layouts import load
     from .figures.plots import save_plot
     f = load(args.file)
+    _from_control(args, f)
     kind, inputs = _kind_and_inputs(args, f, need_inputs=True)
     out = args.output or f"{args.file}.png"
     save_plot(f, out, args.length_unit, args.field_unit, kind, inputs)
@@ -125,6 +135,7 @@ def _export(args):
     from .exchange.exports import export_npz, export_vti
     from .fieldfiles.layouts import load
     f = load(args.file)
+    _from_control(args, f)
     kind, _ = _kind_and_inputs(args, f)
     if args.frequency is not None and not 0.0 < args.frequency < math.inf:
         args.usage(f"--frequency {args.frequency:g}: a frequency in Hz above 0")

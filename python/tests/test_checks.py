@@ -126,3 +126,18 @@ def test_rebuild_finds_edited_nodes_and_passes_every_layout(conversion, capsys, 
     status, findings = _findings(capsys, path, "--control", os.path.dirname(conversion("lens", kform_3D=layout)))
     rebuild = [f for f in findings if f["code"] == "rebuild"]
     assert (status, len(rebuild)) == ((0, 0) if edit is None else (1, 1)), findings
+
+
+@pytest.mark.parametrize("command", [["summary"], ["plot", "-o"], ["export", "--npz"]])
+def test_control_file_of_another_conversion_is_refused(conversion, capsys, tmp_path, command):
+    """summary, plot and export with a --control that did not make the file: one line, exit 2,
+    nothing written; with the file's own control file they run."""
+    path = conversion("solenoid", kform_3D=2)
+    for control, status in ((os.path.dirname(conversion("pillbox")), 2), (os.path.dirname(path), 0)):
+        out = tmp_path / f"out{status}"
+        options = [str(out) + (".npz" if command[0] == "export" else ".png")] if len(command) > 1 else []
+        assert main([command[0], path, *command[1:], *options, "--control", control]) == status
+        err = capsys.readouterr().err
+        assert err.count("\n") == (1 if status else 0), err
+        if options:
+            assert os.path.exists(options[0]) == (status == 0)

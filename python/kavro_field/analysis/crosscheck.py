@@ -69,11 +69,10 @@ def file_control_mismatch(f, control: Mapping, file_name: str, control_name: str
     for what, mine, theirs in pairs:
         differs = (mine != theirs) if isinstance(mine, str) or what == "ksym" else not same(mine, theirs)
         if differs:
-            return [Finding(
-                "control.mismatch",
-                f"{os.path.basename(file_name)} was not converted from {control_name}: {what} {_text(mine)} in the"
-                f" file, {_text(theirs)} in the control file",
-                data={"what": what, "file": mine, "control": theirs})]
+            detail = f"{what} {_text(mine)} in the file, {_text(theirs)} in the control file"
+            return [Finding("control.mismatch", f"{os.path.basename(file_name)} was not converted from {control_name}:"
+                                                f" {detail}",
+                            data={"what": what, "file": mine, "control": theirs, "detail": detail})]
     return []
 
 
@@ -131,7 +130,7 @@ def control_mismatch(f, control, file_name: str) -> None:
         return  # the control file does not read as far as the grid: the conversion tells why
     found = file_control_mismatch(f, t.control, file_name, t.control_path)
     if found:
-        raise DamagedFileError(file_name, found[0].message)
+        raise DamagedFileError(file_name, f"not converted from {t.control_path}: {found[0].data['detail']}")
 
 
 def check_with_control(f, control):
