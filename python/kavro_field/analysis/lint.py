@@ -17,7 +17,7 @@ import numpy as np
 
 from ..fieldfiles.grid import element_ends
 from ..fieldfiles.layouts import LAYOUT_NAMES
-from ..findings import INPUTS, Finding, group_by_code, render
+from ..findings import INPUTS, Finding, group_by_code, quoted, render
 from ..inputs.messages import CONTROL_UNIT, END_OF_FILE, TABLE_UNIT, TABLE_UNITS
 from ..inputs.names import output_name
 from ..inputs.outcome import describe
@@ -85,11 +85,11 @@ def value_lines(t: Trace) -> List[str]:
 
     def line(name, text):
         origin = t.origins.get(name)
-        where = f" ({os.path.basename(origin.file)} line {origin.line}: '{origin.text}')" if origin and origin.line else ""
+        where = f" ({os.path.basename(origin.file)} line {origin.line}: {quoted(origin.text)})" if origin and origin.line else ""
         lines.append(f"{name:<13} {text}{where}")
 
     if "poisson_file" in c:
-        line("poisson_file", f"'{c['poisson_file']}'")
+        line("poisson_file", quoted(c["poisson_file"]))
     if "iflag_EH" in c:
         kind = {0: "the table is an electric field E (scale_E applies)",
                 1: "the table is a magnetic field B (scale_B applies)"}.get(c["iflag_EH"], "neither E nor B: the run stops")
@@ -114,6 +114,9 @@ def value_lines(t: Trace) -> List[str]:
         if name in c:
             used = c.get("iflag_EH") == flag
             line(name, f"{c[name]!r}: " + ("multiplies every value of the table" if used else "not used"))
+    if "A_line" in t.header:
+        # The converter reads only the numbers; the units around them are what its values mean.
+        line("units", table_units(t).describe())
     return lines
 
 
