@@ -3,9 +3,11 @@
 It follows the run through the inputs (`inputs.trace`), tells how the run will end, lists every
 control value as the converter takes it, and warns where an input reads as something other than
 it looks or makes a map that is not the field: numbers cut at a comma, null values, a header
-whose counts do not match its rows, a half table mirrored from the wrong side or with the wrong
-parity, a field kind that contradicts the table's units, a grid beyond the map, an element
-shorter than its fringe field.
+whose counts do not match its rows or rows written z fastest, a half table mirrored from the
+wrong side, off its field's symmetry plane or with the wrong parity, a field kind that contradicts
+the table's units, a grid beyond the map, a table or an element that ends while the field is
+strong, a mesh too coarse for the 3 x 3 approximation, a control file read a line off, values the
+converter takes though they cannot be meant. Each cause is named once, at the line that sets it.
 """
 
 import dataclasses
