@@ -104,10 +104,19 @@ def _lint(args):
     return 2 if report["unreadable"] else 1 if report["warnings"] else 0
 
 
+def _from_control(args, f):
+    """Refuse a --control that did not make the file: its numbers would be another element's."""
+    if args.control:
+        from .analysis.crosscheck import control_mismatch
+        control_mismatch(f, args.control, args.file)
+
+
 def _summary(args):
     from .fieldfiles.layouts import load
     from .analysis.axis import summarise_axis, summary_lines
-    s = summarise_axis(load(args.file), args.length_unit, args.field_unit, args.momentum, args.frequency, args.control,
+    f = load(args.file)
+    _from_control(args, f)
+    s = summarise_axis(f, args.length_unit, args.field_unit, args.momentum, args.frequency, args.control,
                        args.kind, args.particle, args.mass, args.charge, args.kinetic_energy)
     _say(json.dumps(s, allow_nan=False) if args.json else "\n".join(summary_lines(s)))
     return 0
@@ -121,6 +130,7 @@ def _plot(args):
         args.usage(f"-o {out}: the figure is written as {', '.join('.' + s for s in PLOT_FORMATS)};"
                    " the output's suffix names which")
     f = load(args.file)
+    _from_control(args, f)
     units = _units(args, f)
     save_plot(f, out, units.length_unit, units.field_unit, units.kind, units.inputs)
     _say(f"written: {out}")
@@ -161,6 +171,7 @@ def _export(args):
     from .exchange.exports import export_npz, export_vti, stored_half
     from .fieldfiles.layouts import load
     f = load(args.file)
+    _from_control(args, f)
     resolved = _units(args, f)
     kind = resolved.kind
     if args.unfold:

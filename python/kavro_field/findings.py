@@ -79,6 +79,26 @@ class Finding:
                 "value": self.value, "scope": self.scope, "data": dict(self.data)}
 
 
+def quoted(text: str) -> str:
+    """`text` in single quotes with every character that is not printable escaped, so that a
+    quoted input never puts control characters or binary bytes on the terminal.
+
+    Examples
+    --------
+    >>> print(quoted("table.txt\\t"), quoted("a\\x00b\\x1b[31m"), quoted("Zmin é"))
+    'table.txt\\t' 'a\\x00b\\x1b[31m' 'Zmin é'
+    """
+    out = []
+    for c in text:
+        if c == "'" or c == "\\":
+            out.append("\\" + c)
+        elif c.isprintable():
+            out.append(c)
+        else:
+            out.append(c.encode("unicode_escape").decode("ascii"))
+    return "'" + "".join(out) + "'"
+
+
 def render(finding: Finding, inputs_tag: str = "inputs") -> str:
     """The finding as the line the command line prints.
 
@@ -100,8 +120,8 @@ def render(finding: Finding, inputs_tag: str = "inputs") -> str:
     where += f" line {finding.line}" if finding.line else ""
     if not where:
         return f"{inputs_tag}: {finding.message}"
-    quoted = f" '{finding.text}'" if finding.text else ""
-    return f"{inputs_tag}: {where}:{quoted} {finding.message}"
+    text = f" {quoted(finding.text)}" if finding.text else ""
+    return f"{inputs_tag}: {where}:{text} {finding.message}"
 
 
 def without_codes(findings: Iterable[Finding], families: Iterable[str]) -> List[Finding]:

@@ -78,12 +78,13 @@ _gaussian = _from_axis(lambda m, z: GAUSS_B0 * gaussian_derivative(m, z, GAUSS_S
 _two_lenses = _from_axis(lambda m, z: 800.0 * (gaussian_derivative(m, z, 0.5, -1.5) + gaussian_derivative(m, z, 0.5, 1.5)), 22)
 
 
-# The grids stay inside the tables (corners at sqrt(2) aper < r_max, d_elm / 2 < half_length).
+# The grids stay inside the tables (corners at sqrt(2) aper < r_max) and end where they end or where
+# the field has died out (d_elm / 2 <= half_length): nothing of the field is cut off.
 FIELDS = {
-    "lens": Field("electrostatic lens", 0, 1, _lens, 2.0, 4.0, 24, 96, 1.3, 7.6, 1000.0),
-    "pillbox": Field("pillbox TM010 amplitude", 0, 2, _pillbox, 2.5, 1.5, 10, 6, 1.7, 2.9, 1.0e6),
-    "solenoid": Field("solenoid-like B", 1, 2, _solenoid, 1.5, 6.0, 12, 96, 1.0, 11.5, 1.0e-4),
-    "cusp": Field("cusp B", 1, 1, _cusp, 1.2, 5.0, 12, 80, 0.8, 9.6),
+    "lens": Field("electrostatic lens", 0, 1, _lens, 2.0, 4.0, 24, 96, 1.3, 8.0, 1000.0),
+    "pillbox": Field("pillbox TM010 amplitude", 0, 2, _pillbox, 2.5, 1.5, 10, 6, 1.7, 3.0, 1.0e6),
+    "solenoid": Field("solenoid-like B", 1, 2, _solenoid, 1.5, 6.0, 12, 96, 1.0, 12.0, 1.0e-4),
+    "cusp": Field("cusp B", 1, 1, _cusp, 1.2, 5.0, 12, 80, 0.8, 10.0),
     "gaussian": Field("Gaussian solenoid B", 1, 2, _gaussian, 0.8, 6.0, 16, 240, 0.5, 10.0),
     "two_lenses": Field("two short lenses E", 0, 2, _two_lenses, 0.9, 4.5, 18, 360, 0.6, 8.0),
 }

@@ -30,9 +30,12 @@ def _findings(capsys, path, *options):
 
 @pytest.mark.parametrize("name, half, ksym", CLEAN)
 def test_clean_conversion_has_no_findings(conversion, capsys, name, half, ksym):
+    """Also the cavity spanning its element and the solenoid between its pole faces, whose field
+    meets the element's end planes at right angles: walls, not a cut fringe field."""
     path = conversion(name, half, half * analytic.FIELDS[name].parity, ksym=ksym)
-    status, out = _check(capsys, path, "--control", os.path.dirname(path))
-    assert (status, out.splitlines()[-1]) == (0, f"{path}: no findings"), out
+    for options in ((), ("--control", os.path.dirname(path))):
+        status, out = _check(capsys, path, *options)
+        assert (status, out.splitlines()[-1]) == (0, f"{path}: no findings"), out
 
 
 @pytest.mark.parametrize("name", analytic.FIELDS)
@@ -90,7 +93,8 @@ def test_control_of_another_conversion_is_a_finding(conversion, capsys):
     path = conversion("lens", kform_3D=2)
     other = os.path.dirname(conversion("lens", aper=1.9))
     status, findings = _findings(capsys, path, "--control", other)
-    assert status == 1 and ("control.grid", "x") in [(f["code"], f["data"].get("along")) for f in findings]
+    # Another conversion's control file is the one finding: the rebuild and the map would restate it.
+    assert status == 1 and [(f["code"], f["data"]["what"]) for f in findings] == [("control.mismatch", "x limits")]
 
 
 def _edited(path, tmp_path, edit):
@@ -122,3 +126,18 @@ def test_rebuild_finds_edited_nodes_and_passes_every_layout(conversion, capsys, 
     status, findings = _findings(capsys, path, "--control", os.path.dirname(conversion("lens", kform_3D=layout)))
     rebuild = [f for f in findings if f["code"] == "rebuild"]
     assert (status, len(rebuild)) == ((0, 0) if edit is None else (1, 1)), findings
+
+
+@pytest.mark.parametrize("command", [["summary"], ["plot", "-o"], ["export", "--npz"]])
+def test_control_file_of_another_conversion_is_refused(conversion, capsys, tmp_path, command):
+    """summary, plot and export with a --control that did not make the file: one line, exit 2,
+    nothing written; with the file's own control file they run."""
+    path = conversion("solenoid", kform_3D=2)
+    for control, status in ((os.path.dirname(conversion("pillbox")), 2), (os.path.dirname(path), 0)):
+        out = tmp_path / f"out{status}"
+        options = [str(out) + (".npz" if command[0] == "export" else ".png")] if len(command) > 1 else []
+        assert main([command[0], path, *command[1:], *options, "--control", control]) == status
+        err = capsys.readouterr().err
+        assert err.count("\n") == (1 if status else 0), err
+        if options:
+            assert os.path.exists(options[0]) == (status == 0)

@@ -253,7 +253,7 @@ def test_potential_of_the_lens_against_its_closed_form(conversion, ksym):
     """The analytic lens has Ez = v0 k sin(kz) on the axis (times scale_E): V = v0 (cos kz - cos kz0)."""
     from kavro_field import load
     k, amplitude = math.pi / 4, 10.0 * 1000.0
-    z, v = load(conversion("lens", ksym=ksym)).on_axis_potential()
+    z, v = load(conversion("lens", ksym=ksym, d_elm=7.6)).on_axis_potential()
     assert z[0] == pytest.approx(-3.8) and z[-1] == pytest.approx(3.8)
     np.testing.assert_allclose(v, amplitude * (np.cos(k * z) - np.cos(k * z[0])), atol=2e-4 * amplitude)
 

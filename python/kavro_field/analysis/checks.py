@@ -16,8 +16,8 @@ from typing import Tuple
 import numpy as np
 
 from ..findings import Finding
-from ..fieldfiles.grid import AXIS_NAMES, AXIS_RADIUS, axis_node, node_coordinates, node_radii
-from .coverage import fringe_cut, fringe_text
+from ..fieldfiles.grid import AXIS_NAMES, AXIS_RADIUS, node_coordinates, node_radii
+from .ends import element_end_planes_of, end_plane_jumps
 
 # Grid nodes computed from the limits agree with the written ones to the last digits: 1e-12 of
 # the span leaves room for the 15 digits of the text layouts and flags any other grid.
@@ -234,14 +234,13 @@ def check_finite(f):
     return findings
 
 
-def check_fringe(f, map_ends=None, map_step=None):
-    """The element's ends where the on-axis field is still above FRINGE_SHARE of its peak."""
-    node = axis_node(f.x_grid, f.y_grid)
-    if node is None:
-        return []
-    cut = fringe_cut(f.z_grid, f.Fz[node[0], node[1], :], f.ksym[2], map_ends, map_step)
-    return [Finding("fringe", fringe_text(cut), value=max(share for _, _, share in cut),
-                    data={"ends": [z for z, _, _ in cut]})] if cut else []
+def check_ends(f):
+    """The element's end planes: a jump between the first or last two planes (the halves of a
+    wrongly mirrored element meeting there), and an end where the on-axis field is still above
+    FRINGE_SHARE of its peak and goes on through the plane. An end the field meets at right
+    angles is a wall (an end plate, a pole face), not a finding."""
+    ends = [found for found in element_end_planes_of(f) if found.code != "fringe.wall"]
+    return end_plane_jumps(f.Fx, f.Fy, f.Fz, f.z_grid, _names(f)) + ends
 
 
 def check_continuity(f):
@@ -293,11 +292,11 @@ def check_divergence(f):
                     data={"count": int(bad.sum())})]
 
 
-def check_file(f, fringe=True):
+def check_file(f, ends=True):
     """All checks that need the file alone. With NaN or Inf in it, the checks that compare
     values would pass or fail at random: the finite finding stands for them."""
     finite = check_finite(f)
     if finite:
         return check_grid(f) + finite
     return (check_grid(f) + check_axis_and_radial(f) + check_xy_symmetry(f) + check_zero_field(f)
-            + check_continuity(f) + check_divergence(f) + (check_fringe(f) if fringe else []))
+            + check_continuity(f) + check_divergence(f) + (check_ends(f) if ends else []))

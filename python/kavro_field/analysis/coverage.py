@@ -1,5 +1,5 @@
 """The output grid against the map it samples: nodes beyond the map's radius or ends, and the
-field cut off at the element's ends (the fringe field that the element leaves out)."""
+element's ends where the on-axis field is still strong (the figure marks them)."""
 
 import math
 
@@ -9,9 +9,6 @@ from ..fieldfiles.grid import element_ends, node_radii
 
 # The on-axis field at an element end above this share of its peak is a fringe field cut off.
 FRINGE_SHARE = 0.05
-# An element end this close to the map's end (as a share of the element's length) is where the
-# table itself ends: what lies beyond is not known, so nothing there is said to be cut off.
-MAP_END_SHARE = 0.05
 
 
 def floor_digits(value, digits=6):
@@ -50,7 +47,7 @@ def reach_findings(r_node, z_node, x_grid, y_grid, z_grid, z_lower):
     return findings
 
 
-def fringe_cut(z_grid, axial, ksym_z, map_ends=None, map_step=None):
+def fringe_cut(z_grid, axial, ksym_z):
     """The element ends where the on-axis field is still above FRINGE_SHARE of its peak.
 
     Parameters
@@ -60,10 +57,6 @@ def fringe_cut(z_grid, axial, ksym_z, map_ends=None, map_step=None):
         The on-axis longitudinal field at the z nodes.
     ksym_z : int
         Nonzero: the grid starts in the element's middle, only its upper end is an end.
-    map_ends, map_step : optional
-        The map's first and last z and its step: an end within one step of the map's own end, or
-        within MAP_END_SHARE of the element's length, is where the map itself ends: the field is
-        not known beyond, and a grid beyond it is the grid-against-map finding's.
 
     Returns
     -------
@@ -81,16 +74,5 @@ def fringe_cut(z_grid, axial, ksym_z, map_ends=None, map_step=None):
         share = abs(float(axial[k])) / peak
         if not share > FRINGE_SHARE:
             continue
-        if map_ends is not None:
-            margin = max(map_step, MAP_END_SHARE * abs(float(z_grid[-1] - z_grid[0])) * (1 if ksym_z == 0 else 2))
-            if z_grid[k] <= map_ends[0] + margin or z_grid[k] >= map_ends[1] - margin:
-                continue
         cut.append((float(z_grid[k]), float(axial[k]), share))
     return cut
-
-
-def fringe_text(cut):
-    """The fringe finding of `fringe_cut`'s ends."""
-    ends = " and ".join(f"{value:.4g} at z = {z:.6g} ({share:.0%} of the peak)" for z, value, share in cut)
-    return (f"the on-axis field at the element's end{'s' if len(cut) > 1 else ''} is still {ends}: the element is"
-            f" shorter than its fringe field (cut above {FRINGE_SHARE:.0%}); a longer d_elm keeps it")

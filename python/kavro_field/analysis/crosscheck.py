@@ -9,12 +9,18 @@ does not match its header or its mirror mode, a mesh too coarse for the approxim
 
 import numpy as np
 
-from ..units import field_kind
+import os
+from typing import List, Mapping, Tuple
+
+from ..errors import DamagedFileError
 from ..findings import Finding, without_codes
-from .checks import JUMP_FLOOR, _names, _node, _where, check_file, field_scale
+from ..inputs.nottext import refuse_not_text
 from ..inputs.prepared import output_grid
-from ..inputs.trace import sampled_trace
+from ..inputs.trace import sampled_trace, trace
+from ..units import field_kind
+from .checks import _names, _node, _where, check_file, field_scale
 from .lint import map_warnings
+from .mesh import approximation_steps, sampled_peak
 
 # Rounding of the file's layout: layout 0 holds the doubles themselves (the rebuild agrees to the
 # last bit; a few ulps leave room for another compiler's rounding), the text layouts 15
@@ -23,20 +29,51 @@ ULPS = 4
 TEXT_DIGITS_SHARE = 6e-15
 
 
-def check_grid_matches_control(f, control):
-    """The file's grid and field type are those the control file asks for."""
-    findings = []
+def _text(value) -> str:
+    if isinstance(value, tuple):
+        return " ".join(_text(v) for v in value)
+    if isinstance(value, float):
+        return f"{value:.15g}"
+    return str(value)
+
+
+def file_control_mismatch(f, control: Mapping, file_name: str, control_name: str) -> List[Finding]:
+    """The first difference between a field file's header and what the control file makes: d_elm,
+    aper (layouts 0 and 1), ksym, the grid limits, the field kind (layout 2).
+
+    Parameters
+    ----------
+    f : FieldFile
+    control : mapping
+        The control values by name (as `inputs.trace` reads them).
+    file_name, control_name : str
+        The names to show, as the user gave them.
+
+    Returns
+    -------
+    list of Finding
+        At most one, code "control.mismatch"; data: what, in the file, in the control file.
+    """
+    def same(a, b):
+        return bool(np.all(np.isclose(np.asarray(a, dtype=float), np.asarray(b, dtype=float), rtol=1e-12, atol=0.0)))
+
+    pairs: List[Tuple[str, object, object]] = []
+    if f.d_elm is not None:
+        pairs += [("d_elm", f.d_elm, float(control["d_elm"])), ("aper", f.aper, float(control["aper"]))]
+    pairs.append(("ksym", tuple(int(v) for v in f.ksym),
+                  tuple(int(control[n]) for n in ("ksym_x", "ksym_y", "ksym_z"))))
     for axis, (want, _) in output_grid(control).items():
-        limits = f.limits[axis]
-        if not np.allclose(want, limits, rtol=1e-12, atol=0.0):
-            findings.append(Finding("control.grid", f"the file's {axis} runs from {limits[0]:.15g} to"
-                                    f" {limits[1]:.15g}, the control file's grid from {want[0]:.15g} to {want[1]:.15g}",
-                                    data={"along": axis}))
-    kind = field_kind(control["iflag_EH"])
-    if f.kind is not None and f.kind != kind:
-        findings.append(Finding("control.kind", f"the file holds {f.kind}, the control file converts iflag_EH ="
-                                f" {control['iflag_EH']}"))
-    return findings
+        pairs.append((f"{axis} limits", tuple(float(v) for v in f.limits[axis]), tuple(float(v) for v in want)))
+    if f.kind is not None:
+        pairs.append(("field", f.kind, field_kind(control["iflag_EH"]) or f"iflag_EH {control['iflag_EH']}"))
+    for what, mine, theirs in pairs:
+        differs = (mine != theirs) if isinstance(mine, str) or what == "ksym" else not same(mine, theirs)
+        if differs:
+            detail = f"{what} {_text(mine)} in the file, {_text(theirs)} in the control file"
+            return [Finding("control.mismatch", f"{os.path.basename(file_name)} was not converted from {control_name}:"
+                                                f" {detail}",
+                            data={"what": what, "file": mine, "control": theirs, "detail": detail})]
+    return []
 
 
 def rebuild_difference(f, rebuilt):
@@ -79,29 +116,21 @@ def rebuild_difference(f, rebuilt):
             " a damaged or edited node)", node=_node(node), value=size / scale, data={"count": bad_total}), None
 
 
-def approximation_steps(inputs, axes):
-    """The largest step the approximation takes where it changes its 3 x 3 block (halfway between
-    table nodes), over the part of the map the grid covers: (step, r, z)."""
-    x, y, z = (axes[a][1] for a in "xyz")
-    radii = np.unique(np.sqrt(x[:, None] ** 2 + y[None, :] ** 2))
-    r_node, z_node = inputs.r_node, inputs.z_node
-    z_mid = (z_node[1:-2] + z_node[2:-1]) / 2
-    z_mid = z_mid[(z_mid >= z.min()) & (z_mid <= z.max())]
-    r_mid = (r_node[1:-2] + r_node[2:-1]) / 2
-    r_mid = r_mid[(r_mid >= radii.min()) & (r_mid <= radii.max())]
-    best = (0.0, 0.0, 0.0)
-    for rr, zz, moved in ((radii[:, None], z_mid[None, :], "z"), (r_mid[:, None], z[None, :], "r")):
-        if rr.size == 0 or zz.size == 0:
-            continue
-        rr, zz = np.broadcast_arrays(rr, zz)
-        before = (rr, np.nextafter(zz, -np.inf)) if moved == "z" else (np.nextafter(rr, -np.inf), zz)
-        with np.errstate(invalid="ignore"):
-            steps = np.maximum(*(np.abs(a - b) for a, b in zip(inputs.at(rr, zz), inputs.at(*before))))
-        steps = np.where(np.isfinite(steps), steps, 0.0)
-        k = np.unravel_index(np.argmax(steps), steps.shape)
-        if steps[k] > best[0]:
-            best = (float(steps[k]), float(rr[k]), float(zz[k]))
-    return best
+def control_mismatch(f, control, file_name: str) -> None:
+    """Raise DamagedFileError where a field file's header is not what its control file makes: the
+    file and the control file given together do not belong together (`summary`, `plot` and
+    `export` with --control).
+
+    Examples
+    --------
+    >>> control_mismatch(load(field_path), example, field_path)
+    """
+    t = trace(control)
+    if "iflag_EH" not in t.control or "aper" not in t.control:
+        return  # the control file does not read as far as the grid: the conversion tells why
+    found = file_control_mismatch(f, t.control, file_name, t.control_path)
+    if found:
+        raise DamagedFileError(file_name, f"not converted from {t.control_path}: {found[0].data['detail']}")
 
 
 def check_with_control(f, control):
@@ -129,30 +158,26 @@ def check_with_control(f, control):
     >>> findings, notes = check_with_control(load(field_path), example)
     """
     t = sampled_trace(control)
+    refuse_not_text(t)
     inputs = t.inputs
-    own = check_file(f, fringe=False)
-    findings = check_grid_matches_control(f, inputs.control)
+    mismatch = file_control_mismatch(f, inputs.control, f.path, t.control_path)
+    if mismatch:
+        # Another conversion's control file: every other comparison would only restate it.
+        return mismatch, []
+    own = check_file(f, ends=False)
     causes = map_warnings(t, with_oddities=True)
-    notes = []
-    if not findings:
-        difference, note = rebuild_difference(f, inputs.field3d())
-        findings += [difference] if difference else []
-        notes += [note] if note else []
-    step, r, z = approximation_steps(inputs, inputs.grid())
-    peak = max(field_scale(f), 1e-300)
-    mesh = []
-    if step > JUMP_FLOOR * peak and not causes:
-        mesh = [Finding("mesh", f"the table's mesh is too coarse for the 3 x 3 approximation: its value steps by up"
-                                f" to {step:.4g} ({step / peak:.3g} of the largest |F|) between table cells, at"
-                                f" r = {r:.6g}, z = {z:.6g}; a finer table (smaller steps along r and z) gives a"
-                                " smooth field", value=step / peak, data={"r": r, "z": z})]
-    elif step > 0 and not causes:
-        notes.append(f"note: the approximation steps by up to {step / peak:.2g} of the largest |F| between table"
-                     " cells, below the jump threshold")
-    if causes or mesh:
+    difference, note = rebuild_difference(f, inputs.field3d())
+    findings = [difference] if difference else []
+    notes = [note] if note else []
+    if not causes:
+        step = approximation_steps(inputs, inputs.grid())[0]
+        if step > 0:
+            notes.append(f"note: the approximation steps by up to {step / sampled_peak(inputs):.2g} of the largest |F|"
+                         " between table cells, below the jump threshold")
+    if causes:
         # The map's own cause stands for the jumps and the divergence it makes.
         own = without_codes(own, ("continuity", "divergence"))
     if any(cause.family == "coverage" for cause in causes):
         # Nodes beyond the map are the zero-field nodes the file holds.
         own = without_codes(own, ("zero",))
-    return own + findings + causes + mesh, notes
+    return own + findings + causes, notes

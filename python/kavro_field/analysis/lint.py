@@ -3,11 +3,14 @@
 It follows the run through the inputs (`inputs.trace`), tells how the run will end, lists every
 control value as the converter takes it, and warns where an input reads as something other than
 it looks or makes a map that is not the field: numbers cut at a comma, null values, a header
-whose counts do not match its rows, a half table mirrored from the wrong side or with the wrong
-parity, a field kind that contradicts the table's units, a grid beyond the map, an element
-shorter than its fringe field.
+whose counts do not match its rows or rows written z fastest, a half table mirrored from the
+wrong side, off its field's symmetry plane or with the wrong parity, a field kind that contradicts
+the table's units, a grid beyond the map, a table or an element that ends while the field is
+strong, a mesh too coarse for the 3 x 3 approximation, a control file read a line off, values the
+converter takes though they cannot be meant. Each cause is named once, at the line that sets it.
 """
 
+import dataclasses
 import os
 import re
 from typing import Any, Dict, List, Union
@@ -16,19 +19,22 @@ import numpy as np
 
 from ..fieldfiles.grid import element_ends
 from ..fieldfiles.layouts import LAYOUT_NAMES
-from ..findings import INPUTS, Finding, group_by_code, render
+from ..findings import INPUTS, Finding, group_by_code, quoted, render
 from ..inputs.messages import CONTROL_UNIT, END_OF_FILE, TABLE_UNIT, TABLE_UNITS
 from ..inputs.names import output_name
 from ..inputs.outcome import describe
 from ..inputs.prepared import MIRROR_MODES, output_grid
 from ..inputs.trace import Trace, trace
 from ..units import scale_name
-from .coverage import fringe_cut, fringe_text, reach_findings
+from ..inputs.nottext import refuse_not_text
+from ..inputs.table_units import table_units
+from .coverage import reach_findings
+from .ends import element_end_cuts, table_end_cuts
+from .mesh import approximation_steps_by_axis, coarse_mesh, sampled_peak
+from .shape import control_line_count, kfile_num_range, scale_other_kind, symmetry_plane, z_fastest_rows
 # Units in the table's column headings that name the field's kind.
 _B_UNITS = re.compile(r"[(\[]\s*(T|G|Gauss|gauss|Tesla|tesla|mT|kG)\s*[)\]]")
 _E_UNITS = re.compile(r"[(\[]\s*(V/m|V/cm|V/mm|kV/cm|kV/m|kV|MV/m|MV)\s*[)\]]")
-# The odd components on the mirror-plane row above this share of their peak: wrong parity.
-PARITY_SHARE = 0.05
 # The rows' own r and z against the header's mesh: a departure beyond this share of a step
 # (or 1e-6 of the coordinate, the digits a table carries) is a miscount, not rounding.
 COORDINATE_TOLERANCE = 1e-2
@@ -46,6 +52,34 @@ def _warn(t, code, name, message):
     return Finding(code, message, file, line, text, scope=INPUTS)
 
 
+def _placed(t, finding, file, line):
+    """A detector's finding as a warning of the inputs at `file`'s line `line`, with its text."""
+    line = finding.line if finding.line is not None else line
+    if file == t.table_path and line:
+        text = t.row_text(line)
+    elif file == t.control_path and line:
+        lines = _control_lines(t)
+        text = lines[line - 1].strip() if line <= len(lines) else None
+    else:
+        text = None
+    return dataclasses.replace(finding, file=file, line=line, text=text or None, scope=INPUTS)
+
+
+def _control_lines(t):
+    """The control file's lines as written (its first megabyte: twelve lines are all it holds)."""
+    try:
+        with open(t.control_path, "rb") as control:
+            return control.read(1 << 20).decode("latin-1").splitlines()
+    except OSError:
+        return []
+
+
+def shifted_control_warnings(t: Trace) -> List[Finding]:
+    """A control file with a line missing or one too many: every value after it is another's, so
+    this one warning stands for all the others."""
+    return [_placed(t, found, t.control_path, None) for found in control_line_count(_control_lines(t))]
+
+
 def value_lines(t: Trace) -> List[str]:
     """Every control value as the converter takes it, one line each."""
     c = t.control
@@ -53,11 +87,11 @@ def value_lines(t: Trace) -> List[str]:
 
     def line(name, text):
         origin = t.origins.get(name)
-        where = f" ({os.path.basename(origin.file)} line {origin.line}: '{origin.text}')" if origin and origin.line else ""
+        where = f" ({os.path.basename(origin.file)} line {origin.line}: {quoted(origin.text)})" if origin and origin.line else ""
         lines.append(f"{name:<13} {text}{where}")
 
     if "poisson_file" in c:
-        line("poisson_file", f"'{c['poisson_file']}'")
+        line("poisson_file", quoted(c["poisson_file"]))
     if "iflag_EH" in c:
         kind = {0: "the table is an electric field E (scale_E applies)",
                 1: "the table is a magnetic field B (scale_B applies)"}.get(c["iflag_EH"], "neither E nor B: the run stops")
@@ -82,6 +116,9 @@ def value_lines(t: Trace) -> List[str]:
         if name in c:
             used = c.get("iflag_EH") == flag
             line(name, f"{c[name]!r}: " + ("multiplies every value of the table" if used else "not used"))
+    if "A_line" in t.header:
+        # The converter reads only the numbers; the units around them are what its values mean.
+        line("units", table_units(t).describe())
     return lines
 
 
@@ -128,6 +165,10 @@ def control_warnings(t: Trace) -> List[Finding]:
     scale = scale_name(c.get("iflag_EH"))
     if scale in c and c[scale] == 0:
         out.append(_warn(t, "control.scale-zero", scale, f"{scale} = 0: the whole field comes out zero"))
+    if "kfile_num" in c:
+        out += [_placed(t, found, *_at(t, "kfile_num")[:2]) for found in kfile_num_range(c["kfile_num"])]
+    if "scale_B" in c:
+        out += [_placed(t, found, *_at(t, found.data["name"])[:2]) for found in scale_other_kind(c["iflag_EH"], c)]
     return out
 
 
@@ -174,6 +215,10 @@ def table_warnings(t: Trace) -> List[Finding]:
     off = (np.abs(rows[:, 0] - expect_r) > tol_r) | (np.abs(rows[:, 1] - expect_z) > tol_z)
     out = []
     if off.any():
+        order = z_fastest_rows(rows[:, 0], rows[:, 1], nr, nz, t.first_row_line)
+        if order:
+            # The rows' order, not the header's counts: the coordinates tell it.
+            return [_placed(t, order[0], t.table_path, None)]
         n = int(np.argmax(off))
         what = (f"row {n + 1} departs from the header's mesh: expected r = {expect_r[n]:.6g}, z = {expect_z[n]:.6g},"
                 f" found r = {rows[n, 0]:.6g}, z = {rows[n, 1]:.6g}")
@@ -201,7 +246,8 @@ def table_warnings(t: Trace) -> List[Finding]:
 
 
 def mirror_warnings(t: Trace) -> List[Finding]:
-    """A half table on the wrong side for its mirror mode, or with the wrong parity."""
+    """A half table on the wrong side for its mirror mode, off its field's own symmetry plane, or of the
+    wrong parity for its field."""
     mode, h = t.control.get("kmirror_z"), t.header
     if mode not in MIRROR_MODES or "r_intervals" not in h:
         return []
@@ -217,20 +263,13 @@ def mirror_warnings(t: Trace) -> List[Finding]:
                            f" half {side}: the row at z = {far:.6g}, the table's far end, lands on the mirror plane"
                            f" and the element comes out split; kmirror_z = {right} fits this half",
                            t.table_path, h["A_line"], h["A_text"].strip(), scope=INPUTS))
-    if rows is not None and row_lines is not None:
-        odd_col, name, other = (3, "axial", 2) if abs(mode) == 1 else (2, "radial", 1)
-        column = rows[:, odd_col]
-        finite = np.isfinite(column)
-        peak = float(np.max(np.abs(column[finite]))) if finite.any() else 0.0
-        on_plane = np.abs(column[plane])
-        if peak > 0 and np.nanmax(on_plane) > PARITY_SHARE * peak:
-            sign = 1 if mode > 0 else -1
-            plane_row_line = int(row_lines[plane][np.nanargmax(on_plane)])
-            out.append(Finding("mirror.parity", f"the {name} component, which kmirror_z = {mode} makes odd, is far from zero on the"
-                               f" mirror-plane row (up to {np.nanmax(on_plane):.4g}, {np.nanmax(on_plane) / peak:.0%} of"
-                               f" its peak): wrong parity for this field; kmirror_z = {sign * other} makes it even",
-                               t.table_path, plane_row_line, t.row_text(plane_row_line),
-                               scope=INPUTS))
+    if rows is not None and row_lines is not None and nr > 0 and len(rows) % nr == 0:
+        nz = len(rows) // nr
+        radial, axial = (rows[:, column].reshape(nz, nr).T for column in (2, 3))
+        z = np.linspace(zmin, zmax, nz)
+        length = table_units(t).length
+        out += [_placed(t, found, t.table_path, int(row_lines[plane][0]))
+                for found in symmetry_plane(radial, axial, z, mode, length_unit=length.unit if length else "")]
     return out
 
 
@@ -243,12 +282,19 @@ def grid_warnings(t: Trace) -> List[Finding]:
     x, y, z = (axes[a][1] for a in "xyz")
     out = [Finding(code, "the grid against the map: " + text, t.control_path, scope=INPUTS, data=data)
            for code, text, data in reach_findings(inputs.r_node, inputs.z_node, x, y, z, axes["z"][0][0])]
-    profile = _axis_profile(t)
-    if profile is not None:
-        step = inputs.z_node[1] - inputs.z_node[0]
-        cut = fringe_cut(profile[0], profile[1], t.control["ksym_z"], (inputs.z_node[0], inputs.z_node[-1]), step)
-        if cut:
-            out.append(_warn(t, "fringe", "d_elm", fringe_text(cut)))
+    table_cuts = table_end_cuts(inputs.r_node, inputs.z_node, inputs.radial, inputs.axial)
+    for found in table_cuts:
+        lower = any(z < inputs.z_node[-1] for z, _, _ in found.data["ends"])
+        line = t.header.get("A_line" if lower else "B_line")
+        out.append(_placed(t, found, t.table_path, line))
+    # Beyond an element end on the side of a cut table end the table is the cause: a longer
+    # element reaches no further than the table does.
+    middle = 0.5 * (inputs.z_node[0] + inputs.z_node[-1])
+    cut_sides = {z > middle for found in table_cuts for z, _, _ in found.data["ends"]}
+    ends = [z[k] for k in element_ends(len(z), t.control["ksym_z"])]
+    out += [_placed(t, found, *_at(t, "d_elm")[:2]) for found in element_end_cuts(inputs.r_node, inputs.z_node,
+                                                                                   inputs.axial, ends)
+            if (found.data["end"] > middle) not in cut_sides]
     return out
 
 
@@ -260,6 +306,17 @@ def _axis_profile(t: Trace):
         return None
     z = output_grid(t.control)["z"][1]
     return z, inputs.at(0.0, z)[1]
+
+
+def mesh_warnings(t: Trace) -> List[Finding]:
+    """A table mesh too coarse for the 3 x 3 approximation, at the header line of its counts."""
+    inputs, h = t.inputs, t.header
+    if inputs is None:
+        return []
+    steps = approximation_steps_by_axis(inputs, inputs.grid())
+    mirrored = t.control.get("kmirror_z") in MIRROR_MODES
+    return [_placed(t, found, t.table_path, h.get("C_line"))
+            for found in coarse_mesh(steps, sampled_peak(inputs), h["r_intervals"], h["z_intervals"], mirrored)]
 
 
 def finite_warnings(t: Trace) -> List[Finding]:
@@ -293,8 +350,12 @@ def map_warnings(t: Trace, with_oddities: bool = False) -> List[Finding]:
     """The warnings about the map the converter makes (those `check --control` reports too, with
     the oddities of the control file)."""
     oddities = [w for w in oddity_warnings(t) if w.file == t.control_path] if with_oddities else []
-    return (oddities + kind_warnings(t) + table_warnings(t)
-            + mirror_warnings(t) + grid_warnings(t) + finite_warnings(t))
+    shape = table_warnings(t) + mirror_warnings(t)
+    out = oddities + kind_warnings(t) + shape
+    if any(w.code == "table.z-fastest" for w in shape):
+        return out  # a scrambled map: its ends and its mesh are the order's
+    # A table that departs from its header or its mirror mode makes the steps a mesh would.
+    return out + grid_warnings(t) + ([] if shape else mesh_warnings(t)) + finite_warnings(t)
 
 
 def lint(control: Union[str, "os.PathLike[str]"]) -> Dict[str, Any]:
@@ -318,8 +379,9 @@ def lint(control: Union[str, "os.PathLike[str]"]) -> Dict[str, Any]:
     ('ok', [])
     """
     t = trace(control)
+    refuse_not_text(t)
     o = t.outcome
-    warnings = oddity_warnings(t) + control_warnings(t) + map_warnings(t)
+    warnings = shifted_control_warnings(t) or (oddity_warnings(t) + control_warnings(t) + map_warnings(t))
     if o.outcome != "ok":
         where = o.where
         warnings.insert(0, Finding(f"run.{o.outcome}", describe(o, where=where is None),
