@@ -1,5 +1,6 @@
 """What the companion tells about a field file or a conversion: `info` (layout, grid, ranges),
-`axis` (the on-axis numbers of `summary`), `checks` (the file alone), `coverage` (the output grid
+`axis` (the on-axis numbers of `summary`), `optics` (the element's first-order thick-lens
+optics, for the particles of `particles`), `checks` (the file alone), `coverage` (the output grid
 against the map it samples), `ends` (where the field is cut, meets a wall, or a mirrored element's
 halves meet), `mesh` (the table's mesh against the 3 x 3 approximation), `shape` (the inputs'
 shape: control lines, row order, a half table's symmetry plane, values out of range),

@@ -3,7 +3,8 @@ text (`textscan` for whole files and vectorised number scanning, `listread` for 
 reads with the converter's message numbers), the table's rows in bulk (`rows`), file names,
 opening and the failures the system's refusals end a run with (`names`, `files`), the map the
 converter prepares with its 3 x 3 approximation and sampling (`prepared`), and the run followed
-through all of them to how it ends (`trace`, `outcome`)."""
+through all of them to how it ends (`trace`, `outcome`); the units the table's header states
+(`table_units`) and inputs that are not text at all (`nottext`)."""
 
 from .prepared import Inputs
 from .trace import Trace, read_inputs, sampled_trace, trace
