@@ -19,7 +19,7 @@ import shutil
 import subprocess
 import tempfile
 from dataclasses import dataclass, field
-from typing import Any, Dict, List, Optional, Tuple
+from typing import Any, Dict, List, Optional, Tuple, Union
 
 import numpy as np
 
@@ -463,9 +463,9 @@ def _convert(table: str, flag: str, grid: Dict[str, Any], converter: str, mesh_p
             return made.read()
 
 
-def import_openpmd(path, *, mesh: Optional[str] = None, kind: Optional[str] = None, phase: Optional[float] = None,
+def import_openpmd(path: Union[str, "os.PathLike[str]"], *, mesh: Optional[str] = None, kind: Optional[str] = None, phase: Optional[float] = None,
                    length_unit: Optional[str] = None, field_unit: Optional[str] = None,
-                   d_elm: float, aper: float, ksym=(0, 0, 0), layout: int = 0, kfile_num: int = 1,
+                   d_elm: float, aper: float, ksym: Tuple[int, int, int] = (0, 0, 0), layout: int = 0, kfile_num: int = 1,
                    output_dir: str = ".", outside: str = "refuse", converter: Optional[str] = None) -> ImportResult:
     r"""Write a KAVRO field file from an openPMD external field mesh.
 
