@@ -12,7 +12,7 @@ import numpy as np
 import os
 from typing import List, Mapping, Tuple
 
-from ..errors import DamagedFileError
+from ..errors import BadUsageError
 from ..findings import Finding, without_codes
 from ..inputs.nottext import refuse_not_text
 from ..inputs.prepared import output_grid
@@ -117,9 +117,9 @@ def rebuild_difference(f, rebuilt):
 
 
 def control_mismatch(f, control, file_name: str) -> None:
-    """Raise DamagedFileError where a field file's header is not what its control file makes: the
+    """Raise BadUsageError where a field file's header is not what its control file makes: the
     file and the control file given together do not belong together (`summary`, `plot` and
-    `export` with --control).
+    `export` with --control), and the message names the first difference.
 
     Examples
     --------
@@ -130,7 +130,7 @@ def control_mismatch(f, control, file_name: str) -> None:
         return  # the control file does not read as far as the grid: the conversion tells why
     found = file_control_mismatch(f, t.control, file_name, t.control_path)
     if found:
-        raise DamagedFileError(file_name, f"not converted from {t.control_path}: {found[0].data['detail']}")
+        raise BadUsageError(found[0].message)
 
 
 def check_with_control(f, control):
