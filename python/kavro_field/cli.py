@@ -240,9 +240,11 @@ def _import(args):
 def _unit_options(command):
     """The units of a file's numbers, which it does not state, and its field kind."""
     from .units import FIELD_UNITS
-    command.add_argument("--length-unit", choices=LENGTH_UNITS, help="length unit of the file's grid")
-    command.add_argument("--field-unit", choices=FIELD_UNITS, help="unit of the file's field values")
-    command.add_argument("--kind", choices=("E", "B"), help="field kind, where the layout does not say it")
+    command.add_argument("--length-unit", choices=list(LENGTH_UNITS),
+                         help="length unit of the table (default: the table's header, with --control)")
+    command.add_argument("--field-unit", choices=list(FIELD_UNITS),
+                         help="field unit of the table times its scale (default: the table's header, with --control)")
+    command.add_argument("--kind", choices=("E", "B"), help="field kind, where neither the layout nor a unit says it")
 
 
 def parser():
@@ -278,11 +280,7 @@ def parser():
     summary.add_argument("--control", metavar="CONTROL",
                          help="control file of the conversion (or its folder): the units of its table's header, its"
                               " field kind, and the table's on-axis numbers beside")
-    summary.add_argument("--length-unit", choices=list(LENGTH_UNITS),
-                         help="length unit of the table (default: the table's header, with --control)")
-    summary.add_argument("--field-unit", choices=list(FIELD_UNITS),
-                         help="field unit of the table times its scale (default: the table's header, with --control)")
-    summary.add_argument("--kind", choices=("E", "B"), help="field kind, where neither the layout nor a unit says it")
+    _unit_options(summary)
     from .analysis.particles import PARTICLES
     summary.add_argument("--particle", choices=list(PARTICLES), help="the particle of the optics")
     summary.add_argument("--mass", type=float, metavar="M", help="MeV/c^2, with --charge: a particle not listed")

@@ -17,9 +17,8 @@ from ..units import FIELD_UNITS
 
 # The field units a table may state are those the options take; the spellings a solver writes
 # map to these names.
-TABLE_FIELD_UNITS = FIELD_UNITS
 _SPELLINGS = {"Tesla": "T", "tesla": "T", "Gauss": "G", "gauss": "G"}
-_FIELD = "|".join(sorted((re.escape(u) for u in list(TABLE_FIELD_UNITS) + list(_SPELLINGS)), key=len, reverse=True))
+_FIELD = "|".join(sorted((re.escape(u) for u in list(FIELD_UNITS) + list(_SPELLINGS)), key=len, reverse=True))
 _LENGTH = r"mm|cm|m"
 # A label: a name, then the unit in brackets, e.g. "Z(cm)", "Bz [Gauss]".
 _LENGTH_LABEL = re.compile(r"(?<![A-Za-z])([RZrz])\s*[(\[]\s*(" + _LENGTH + r")\s*[)\]]")
