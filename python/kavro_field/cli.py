@@ -105,18 +105,20 @@ def _lint(args):
 
 
 def _from_control(args, f):
-    """Refuse a --control that did not make the file: its numbers would be another element's."""
+    """Refuse a --control that did not make the file: its numbers would be another element's.
+    Returns the control file's trace (None without --control), which the command reads on."""
     if args.control:
         from .analysis.crosscheck import control_mismatch
-        control_mismatch(f, args.control, args.file)
+        return control_mismatch(f, args.control, args.file)
+    return None
 
 
 def _summary(args):
     from .fieldfiles.layouts import load
     from .analysis.axis import summarise_axis, summary_lines
     f = load(args.file)
-    _from_control(args, f)
-    s = summarise_axis(f, args.length_unit, args.field_unit, args.momentum, args.frequency, args.control,
+    control = _from_control(args, f)
+    s = summarise_axis(f, args.length_unit, args.field_unit, args.momentum, args.frequency, control,
                        args.kind, args.particle, args.mass, args.charge, args.kinetic_energy)
     _say(json.dumps(s, allow_nan=False) if args.json else "\n".join(summary_lines(s)))
     return 0
@@ -130,8 +132,7 @@ def _plot(args):
         args.usage(f"-o {out}: the figure is written as {', '.join('.' + s for s in PLOT_FORMATS)};"
                    " the output's suffix names which")
     f = load(args.file)
-    _from_control(args, f)
-    units = _units(args, f)
+    units = _units(args, f, _from_control(args, f))
     save_plot(f, out, units.length_unit, units.field_unit, units.kind, units.inputs)
     _say(f"written: {out}")
     _say_units(units)
@@ -144,13 +145,14 @@ def _say_units(resolved):
         _say(f"units: {resolved.describe()}")
 
 
-def _units(args, f):
-    """The units and field kind from the options, the table's header (with --control) and the
-    file, by one rule (`units.resolve_units`); a contradiction is a usage error."""
+def _units(args, f, control):
+    """The units and field kind from the options, the table's header (`control`: the trace of
+    --control, or None) and the file, by one rule (`units.resolve_units`); a contradiction is a
+    usage error."""
     from .errors import BadUsageError
     from .units import resolve_units
     try:
-        return resolve_units(args.length_unit, args.field_unit, args.kind, args.control, f.kind)
+        return resolve_units(args.length_unit, args.field_unit, args.kind, control, f.kind)
     except BadUsageError as err:
         args.usage(str(err))
 
@@ -171,8 +173,7 @@ def _export(args):
     from .exchange.exports import export_npz, export_vti, stored_half
     from .fieldfiles.layouts import load
     f = load(args.file)
-    _from_control(args, f)
-    resolved = _units(args, f)
+    resolved = _units(args, f, _from_control(args, f))
     kind = resolved.kind
     if args.unfold:
         f = f.unfold()

@@ -158,8 +158,9 @@ def resolve_units(length_unit: Optional[str] = None, field_unit: Optional[str] =
         The --field-unit option, a key of `FIELD_UNITS`.
     kind : {"E", "B"}, optional
         The --kind option.
-    control : str or os.PathLike, optional
-        The conversion's control file (or its folder): its table's header and its iflag_EH.
+    control : str, os.PathLike or Trace, optional
+        The conversion's control file (or its folder, or its trace already made): its table's
+        header and its iflag_EH.
     file_kind : {"E", "B"}, optional
         What the field file states (`FieldFile.kind`).
 

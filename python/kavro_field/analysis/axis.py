@@ -132,9 +132,9 @@ def summarise_axis(f, length_unit=None, field_unit=None, momentum=None, frequenc
         MeV/c: for a magnetic field alone (charge +1 e), or of `particle`.
     frequency : float, optional
         Frequency in Hz, for an RF amplitude (E): the transit-time factor.
-    control : str, optional
-        The control file of the conversion (or its folder): the units of its table's header, its
-        field kind, and the table's on-axis numbers beside the file's.
+    control : str or Trace, optional
+        The control file of the conversion (or its folder, or its trace already made): the units
+        of its table's header, its field kind, and the table's on-axis numbers beside the file's.
     kind : {"E", "B"}, optional
         The field kind, where neither the file nor a unit says it.
     particle : str, optional

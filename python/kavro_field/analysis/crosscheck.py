@@ -116,21 +116,24 @@ def rebuild_difference(f, rebuilt):
             " a damaged or edited node)", node=_node(node), value=size / scale, data={"count": bad_total}), None
 
 
-def control_mismatch(f, control, file_name: str) -> None:
+def control_mismatch(f, control, file_name: str):
     """Raise BadUsageError where a field file's header is not what its control file makes: the
     file and the control file given together do not belong together (`summary`, `plot` and
-    `export` with --control), and the message names the first difference.
+    `export` with --control), and the message names the first difference. Returns the trace of
+    the control file, for the rest of the command to use without reading the inputs again.
 
     Examples
     --------
-    >>> control_mismatch(load(field_path), example, field_path)
+    >>> control_mismatch(load(field_path), example, field_path).outcome.outcome
+    'ok'
     """
     t = trace(control)
     if "iflag_EH" not in t.control or "aper" not in t.control:
-        return  # the control file does not read as far as the grid: the conversion tells why
+        return t  # the control file does not read as far as the grid: the conversion tells why
     found = file_control_mismatch(f, t.control, file_name, t.control_path)
     if found:
         raise BadUsageError(found[0].message)
+    return t
 
 
 def check_with_control(f, control):

@@ -264,16 +264,17 @@ def read_inputs(control: Union[str, "os.PathLike[str]"]) -> Inputs:
     return inputs
 
 
-def sampled_trace(control: Union[str, "os.PathLike[str]"]) -> Trace:
+def sampled_trace(control: Union[str, "os.PathLike[str]", Trace]) -> Trace:
     """The trace of a conversion that gets as far as sampling its map (a format stop comes after
     the sampling); UnreadableInputError or DamagedFileError saying how the run ends before that.
+    `control` is the control file, its folder, or its trace already made (not read again).
 
     Examples
     --------
     >>> sampled_trace(example).inputs.kind
     'E'
     """
-    t = trace(control)
+    t = control if isinstance(control, Trace) else trace(control)
     if t.inputs is None or t.outcome.outcome == "stop" and t.outcome.stderr != [FORMAT_STOP]:
         refused = t.outcome.outcome == "failure" and t.outcome.message in OPEN_AND_READ_FAILURES
         raise (UnreadableInputError if refused else DamagedFileError)(t.control_path, describe(t.outcome))
